@@ -1,0 +1,23 @@
+// Finds the LUs of the managed models and maps each to its physical drive.
+#ifndef VRXPR_DISCOVERY_H
+#define VRXPR_DISCOVERY_H
+
+#include <cstddef>
+#include <cstdint>
+
+#define INQUIRY_BUF_LEN 16384
+#define ADDRESS_BUF_LEN 2048
+#define SCSI_PORT_MAX 16
+#define PHYS_DRIVE_MAX 32768
+
+void QelVRXPR_GetLUList();
+
+// Index of the model-table row that INQUIRY bytes 8 on (len bytes available)
+// match, or -1.
+int QelVRXPR_ChkModel(const uint8_t* inquiry8, size_t len);
+// Appends a node for each managed LU in one port's inquiry data, of which
+// only the first len bytes were returned. Ends the process when a node
+// cannot be allocated.
+void QelVRXPR_ScanInquiryData(uint32_t PortNo, const uint8_t* data, size_t len);
+
+#endif

@@ -1,0 +1,45 @@
+// The LU list and the reservation table kept for the whole run.
+#ifndef VRXPR_RECORDS_H
+#define VRXPR_RECORDS_H
+
+#include <cstdint>
+
+#define PR_MAX_KEYS 32
+#define LU_NAME_LEN 32          // buffer for "%04X.%04X.%016X.%04X" (31 characters)
+#define VENDOR_PRODUCT_LEN 25   // vendor (8) + product (16) + zero
+
+struct LU_INFO {
+    LU_INFO* pPrev;
+    LU_INFO* pNext;
+    int32_t SeqNo;
+    uint32_t PortNo;
+    uint32_t PathId;
+    uint32_t TargetId;
+    uint32_t Lun;
+    int32_t PhysDriveNo;
+    char VendorProduct[VENDOR_PRODUCT_LEN];
+};
+
+struct PR_INFO {
+    LU_INFO* pLuInfo;
+    uint8_t ResvType : 4;
+    uint8_t ResvKey[8];
+    uint32_t KeyCount;
+    uint8_t RegKey[PR_MAX_KEYS][8];
+};
+
+extern LU_INFO* g_LuHead;
+extern LU_INFO* g_LuTail;
+extern PR_INFO* g_PrTable;
+extern uint32_t g_PrCount;
+
+// LU name of table entry PathID into a 32-character buffer. PathID must be
+// a valid index whose pLuInfo is set.
+void QelVRXPR_MakeLUName(uint32_t PathID, char* buffer);
+// The same text straight from a node (before the table exists).
+void QelVRXPR_MakeLUName_Node(const LU_INFO* pLuInfo, char* buffer);
+
+// Releases the reservation table and every node of the list.
+void QelVRXPR_FreeRecords();
+
+#endif

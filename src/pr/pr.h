@@ -1,0 +1,69 @@
+// Persistent reservation commands, the survey, the listing and the clear.
+#ifndef VRXPR_PR_H
+#define VRXPR_PR_H
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+#define PR_DATA_LEN 264
+#define PR_RETRY_MAX 16
+#define PR_OUT_PARAM_LEN 24
+#define PR_SENSE_LEN 32
+#define PR_TIMEOUT_SEC 2
+// Windows fails a pass-through whose buffer misses the adapter's alignment
+// mask; a page boundary meets every mask.
+#define PR_DATA_ALIGN 4096
+
+#define SCSI_STAT_GOOD 0x00
+#define SCSI_STAT_CHECK_CONDITION 0x02
+#define SCSI_STAT_RESERVATION_CONFLICT 0x18
+
+enum {
+    PR_CMD_READ_KEYS = 0,
+    PR_CMD_READ_RESERVATION = 1,
+    PR_CMD_REGISTER = 2,
+    PR_CMD_CLEAR = 3,
+    PR_CMD_REGISTER_IGNORE = 4,
+    PR_CMD_COUNT = 5
+};
+
+struct PR_CMD {
+    uint8_t OpCode;
+    uint8_t ServiceAction;
+};
+
+extern const PR_CMD g_PrCmdTable[PR_CMD_COUNT];
+extern const uint8_t g_RegistrantKey[8];
+
+struct PR_REQUEST {
+    SCSI_PASS_THROUGH_DIRECT Sptd;
+    ULONG Filler;
+    UCHAR SenseBuf[PR_SENSE_LEN];
+};
+
+struct alignas(PR_DATA_ALIGN) PR_DATA {
+    uint8_t Bytes[PR_DATA_LEN];
+};
+
+// Fills the request block and the data buffer for one command (everything
+// the driver is handed), without sending it.
+void QelVRXPR_BuildPRCmd(uint32_t PathID, int command, PR_REQUEST* pReq, uint8_t* data);
+uint8_t QelVRXPR_IssuePRCmd(uint32_t PathID, int command, uint8_t* data);
+
+// Stores a READ KEYS answer into entry (count cut to PR_MAX_KEYS).
+void QelVRXPR_StoreKeys(uint32_t PathID, uint32_t KeyCount, const uint8_t* data);
+// Stores a READ RESERVATION answer into entry.
+void QelVRXPR_StoreResv(uint32_t PathID, const uint8_t* data);
+void QelVRXPR_GetPRInfo();
+
+void QelVRXPR_ViewPRHeader();
+void QelVRXPR_ViewPRList_OneLU(uint32_t PathID);
+void QelVRXPR_ViewPRList();
+void QelVRXPR_ChkPRExist();
+[[noreturn]] void QelVRXPR_ExecDisplay();
+
+void QelVRXPR_ClearPR(uint32_t PathID);
+[[noreturn]] void QelVRXPR_ExecClear();
+
+#endif

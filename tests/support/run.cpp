@@ -1,0 +1,143 @@
+#include "run.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+double Now()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::string& exe, const std::vector<std::string>& args,
+                     const RunOptions& opt)
+{
+    int inPipe[2], outPipe[2], errPipe[2];
+    if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
+        pipe2(errPipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(inPipe[0], 0);
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0) _exit(127);
+        for (const auto& name : opt.unsetEnv) unsetenv(name.c_str());
+        for (const auto& kv : opt.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(exe.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execve(exe.c_str(), argv.data(), environ);
+        _exit(127);
+    }
+    close(inPipe[0]);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    signal(SIGPIPE, SIG_IGN);
+
+    RunResult r;
+    size_t written = 0;
+    int inFd = inPipe[1];
+    if (opt.input.empty() && opt.closeInput) {
+        close(inFd);
+        inFd = -1;
+    }
+    fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
+    fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
+    if (inFd >= 0) fcntl(inFd, F_SETFL, O_NONBLOCK);
+    int outFd = outPipe[0], errFd = errPipe[0];
+    double deadline = Now() + opt.timeoutSec;
+    char buf[65536];
+    while (outFd >= 0 || errFd >= 0) {
+        pollfd fds[3];
+        int n = 0;
+        int outIdx = -1, errIdx = -1, inIdx = -1;
+        if (outFd >= 0) { outIdx = n; fds[n++] = {outFd, POLLIN, 0}; }
+        if (errFd >= 0) { errIdx = n; fds[n++] = {errFd, POLLIN, 0}; }
+        bool wantIn = inFd >= 0 && written < opt.input.size();
+        if (wantIn) { inIdx = n; fds[n++] = {inFd, POLLOUT, 0}; }
+        double left = deadline - Now();
+        if (left <= 0) {
+            kill(pid, SIGKILL);
+            r.timedOut = true;
+            break;
+        }
+        int rc = poll(fds, n, (int)(left * 1000) + 1);
+        if (rc < 0 && errno != EINTR) break;
+        if (inIdx >= 0 && fds[inIdx].revents) {
+            ssize_t w = write(inFd, opt.input.data() + written, opt.input.size() - written);
+            if (w > 0) written += (size_t)w;
+            if (w < 0 && errno != EAGAIN) written = opt.input.size();
+            if (written >= opt.input.size() && opt.closeInput) {
+                close(inFd);
+                inFd = -1;
+            }
+        }
+        for (int which = 0; which < 2; ++which) {
+            int idx = which == 0 ? outIdx : errIdx;
+            int& fd = which == 0 ? outFd : errFd;
+            std::string& dst = which == 0 ? r.out : r.err;
+            if (idx < 0 || !fds[idx].revents) continue;
+            ssize_t got = read(fd, buf, sizeof buf);
+            if (got > 0) {
+                dst.append(buf, (size_t)got);
+            } else if (got == 0 || errno != EAGAIN) {
+                close(fd);
+                fd = -1;
+            }
+        }
+    }
+    if (outFd >= 0) close(outFd);
+    if (errFd >= 0) close(errFd);
+    if (inFd >= 0) close(inFd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!r.timedOut && WIFEXITED(status)) r.code = WEXITSTATUS(status);
+    return r;
+}
+
+std::string SimExe() { return VRXPR_SIM_EXE; }
+std::string LinuxExe() { return VRXPR_LINUX_EXE; }
+
+std::string MakeTempDir()
+{
+    std::string tmpl = std::string(VRXPR_TEST_TMP) + "/t.XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    return buf.data();
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << content;
+}

@@ -1,0 +1,38 @@
+// Runs a built executable as a child process and captures what it did.
+#ifndef VRXPR_TEST_RUN_H
+#define VRXPR_TEST_RUN_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+struct RunResult {
+    std::string out;  // standard output, byte for byte
+    std::string err;  // standard error
+    int code = -1;    // exit code; -1 when killed or timed out
+    bool timedOut = false;
+};
+
+struct RunOptions {
+    std::string input;            // written to standard input, then closed
+    bool closeInput = true;       // false: keep standard input open until exit
+    std::vector<std::pair<std::string, std::string>> env;  // added or replaced
+    std::vector<std::string> unsetEnv;
+    std::string cwd;              // empty: inherit
+    int timeoutSec = 60;
+};
+
+RunResult RunProgram(const std::string& exe, const std::vector<std::string>& args,
+                     const RunOptions& opt = RunOptions());
+
+// Paths of the executables under test, from the build.
+std::string SimExe();    // vrxpr-sim
+std::string LinuxExe();  // vrxpr (native Linux layer)
+
+// A fresh temporary directory (removed at process exit is not needed: the
+// build's test folder is used).
+std::string MakeTempDir();
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+
+#endif
