@@ -38,6 +38,8 @@ extern const char* const g_MsgText[2][MSG_COUNT];
 extern const char* const g_LangNameTable[];
 
 void QelVRXPR_PutMsg(int id, ...);
+// ASCII case-insensitive comparison of two whole texts.
+bool QelVRXPR_EqualNoCase(const char* a, const char* b);
 const char* QelVRXPR_GetLangName();
 
 #endif

@@ -1,0 +1,180 @@
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "front/front.h"
+#include "inventory/discovery.h"
+#include "inventory/records.h"
+#include "msg/msg.h"
+#include "platform/platform.h"
+
+namespace {
+
+#define DEVICE_NAME_LEN 64
+#define INQUIRY_ID_OFFSET 8    // vendor identification starts here
+#define INQUIRY_ID_LEN 24      // vendor (8) and product (16)
+#define INQUIRY_MIN_LEN 32     // up to the end of the product identification
+#define INQUIRY_RECORD_HEAD offsetof(SCSI_INQUIRY_DATA, InquiryData)
+
+struct MODEL_DEF {
+    const char* Text;
+    size_t Length;
+};
+
+const MODEL_DEF g_ModelTable[] = {
+    {"KN      VELA", 12},
+    {"ZORBELT VELA", 12},
+    {"ZORBELT TQ11", 12},
+    {"ZORBELT TQ22", 12},
+    {"ZORBELT TQ33", 12},
+    {"ZORBELT TQ44", 12},
+    {"MRB     NOVA", 12},
+    {"LOX     KAMBERLON       ", 24},
+};
+
+uint32_t ReadU32(const uint8_t* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);  // the port driver's own (little-endian) layout
+    return v;
+}
+
+void AppendNode(uint32_t PortNo, uint32_t PathId, uint8_t TargetId, uint8_t Lun,
+                const uint8_t* inquiry8)
+{
+    LU_INFO* node = static_cast<LU_INFO*>(std::malloc(sizeof(LU_INFO)));
+    if (node == nullptr) {
+        QelVRXPR_PutMsg(MSG_NO_MEMORY);
+        QelVRXPR_Exit(EXIT_FAILURE_IO);
+    }
+    node->pPrev = g_LuTail;
+    node->pNext = nullptr;
+    node->SeqNo = g_LuTail == nullptr ? 1 : g_LuTail->SeqNo + 1;
+    node->PortNo = PortNo;
+    node->PathId = PathId;
+    node->TargetId = TargetId;
+    node->Lun = Lun;
+    node->PhysDriveNo = -1;
+    std::memset(node->VendorProduct, 0, sizeof node->VendorProduct);
+    for (size_t i = 0; i < INQUIRY_ID_LEN && inquiry8[i] != 0; ++i)
+        node->VendorProduct[i] = (char)inquiry8[i];
+    if (g_LuTail == nullptr)
+        g_LuHead = node;
+    else
+        g_LuTail->pNext = node;
+    g_LuTail = node;
+}
+
+// Walks one bus's record chain. A record whose header lies outside the data
+// ends the chain; one whose INQUIRY data is cut short is passed over; a
+// chain that comes back to a record already seen ends there, since the
+// port would otherwise have us walk it forever.
+void ScanBus(uint32_t PortNo, uint32_t PathId, uint32_t offset, const uint8_t* data, size_t len,
+             uint8_t* seen)
+{
+    std::memset(seen, 0, (len + 7) / 8);
+    while (offset != 0) {
+        if (offset >= len || len - offset < INQUIRY_RECORD_HEAD) return;
+        if (seen[offset / 8] & (1u << (offset % 8))) return;
+        seen[offset / 8] |= (uint8_t)(1u << (offset % 8));
+
+        const uint8_t* rec = data + offset;
+        uint32_t inquiryLen = ReadU32(rec + offsetof(SCSI_INQUIRY_DATA, InquiryDataLength));
+        size_t available = len - offset - INQUIRY_RECORD_HEAD;
+        if (inquiryLen >= INQUIRY_MIN_LEN && available >= INQUIRY_MIN_LEN) {
+            const uint8_t* inquiry8 = rec + INQUIRY_RECORD_HEAD + INQUIRY_ID_OFFSET;
+            if (QelVRXPR_ChkModel(inquiry8, INQUIRY_ID_LEN) >= 0)
+                AppendNode(PortNo, PathId, rec[offsetof(SCSI_INQUIRY_DATA, TargetId)],
+                           rec[offsetof(SCSI_INQUIRY_DATA, Lun)], inquiry8);
+        }
+        offset = ReadU32(rec + offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset));
+    }
+}
+
+void MapDrives()
+{
+    int remaining = 0;
+    for (LU_INFO* p = g_LuHead; p != nullptr; p = p->pNext) ++remaining;
+
+    static uint8_t address[ADDRESS_BUF_LEN];
+    char name[DEVICE_NAME_LEN];
+    for (int drive = 0; drive < PHYS_DRIVE_MAX; ++drive) {
+        std::snprintf(name, sizeof name, g_PfDriveNameFmt, drive);
+        HANDLE h = QelVRXPR_OpenDevice(name);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        DWORD returned = 0;
+        int ok = QelVRXPR_RequestDevice(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address,
+                                        sizeof address, &returned);
+        if (!ok || returned < sizeof(SCSI_ADDRESS)) {
+            QelVRXPR_CloseDevice(h);
+            continue;
+        }
+        SCSI_ADDRESS addr;
+        std::memcpy(&addr, address, sizeof addr);
+        for (LU_INFO* p = g_LuHead; p != nullptr; p = p->pNext) {
+            if (p->PortNo == addr.PortNumber && p->PathId == addr.PathId &&
+                p->TargetId == addr.TargetId && p->Lun == addr.Lun) {
+                p->PhysDriveNo = drive;
+                --remaining;
+                break;
+            }
+        }
+        QelVRXPR_CloseDevice(h);
+        if (remaining <= 0) break;
+    }
+
+    for (LU_INFO* p = g_LuHead; p != nullptr; p = p->pNext) {
+        if (p->PhysDriveNo == -1) {
+            char luName[LU_NAME_LEN];
+            QelVRXPR_MakeLUName_Node(p, luName);
+            QelVRXPR_PutMsg(MSG_NO_DRIVE, luName);
+            QelVRXPR_Exit(EXIT_FAILURE_IO);
+        }
+    }
+}
+
+}  // namespace
+
+int QelVRXPR_ChkModel(const uint8_t* inquiry8, size_t len)
+{
+    for (size_t row = 0; row < sizeof g_ModelTable / sizeof g_ModelTable[0]; ++row) {
+        const MODEL_DEF& m = g_ModelTable[row];
+        if (len >= m.Length && std::memcmp(inquiry8, m.Text, m.Length) == 0) return (int)row;
+    }
+    return -1;
+}
+
+void QelVRXPR_ScanInquiryData(uint32_t PortNo, const uint8_t* data, size_t len)
+{
+    static uint8_t seen[(INQUIRY_BUF_LEN + 7) / 8];
+    if (len > INQUIRY_BUF_LEN) len = INQUIRY_BUF_LEN;
+    if (len < offsetof(SCSI_ADAPTER_BUS_INFO, BusData)) return;
+    uint32_t buses = data[offsetof(SCSI_ADAPTER_BUS_INFO, NumberOfBuses)];
+    for (uint32_t bus = 0; bus < buses; ++bus) {
+        size_t entry = offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + bus * sizeof(SCSI_BUS_DATA);
+        if (entry + sizeof(SCSI_BUS_DATA) > len) return;
+        uint32_t first = ReadU32(data + entry + offsetof(SCSI_BUS_DATA, InquiryDataOffset));
+        ScanBus(PortNo, bus, first, data, len, seen);
+    }
+}
+
+void QelVRXPR_GetLUList()
+{
+    static uint8_t inquiry[INQUIRY_BUF_LEN];
+    char name[DEVICE_NAME_LEN];
+    for (unsigned port = 0; port < SCSI_PORT_MAX; ++port) {
+        std::snprintf(name, sizeof name, g_PfPortNameFmt, port);
+        HANDLE h = QelVRXPR_OpenDevice(name);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        DWORD returned = 0;
+        if (!QelVRXPR_RequestDevice(h, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, inquiry,
+                                    sizeof inquiry, &returned)) {
+            unsigned error = (unsigned)QelVRXPR_GetLastErr();
+            QelVRXPR_PutMsg(MSG_INQUIRY_FAILED, port, error);
+            QelVRXPR_Exit(EXIT_FAILURE_IO);
+        }
+        QelVRXPR_ScanInquiryData(port, inquiry, returned);
+        QelVRXPR_CloseDevice(h);
+    }
+    MapDrives();
+}
