@@ -1,0 +1,121 @@
+#include "pr/pr.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+#include "front/front.h"
+#include "inventory/records.h"
+#include "msg/msg.h"
+
+#define PR_OP_IN 0x5E
+#define PR_SA_MASK 0x1F
+#define PR_SA_CLEAR 0x03
+#define PR_CDB_LEN 10
+#define PR_SENSE_INFO_LEN 24
+#define PR_DRIVE_PATH_LEN 64
+
+// The driver takes the sense area's position from SenseInfoOffset, so the
+// filler must keep it where the 32-bit layout puts it.
+static_assert(offsetof(PR_REQUEST, Sptd) == 0, "request block layout");
+static_assert(offsetof(PR_REQUEST, Filler) == sizeof(SCSI_PASS_THROUGH_DIRECT),
+              "request block layout");
+static_assert(offsetof(PR_REQUEST, SenseBuf) == sizeof(SCSI_PASS_THROUGH_DIRECT) + 4,
+              "request block layout");
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(PR_REQUEST) == 80, "32-bit request block");
+static_assert(offsetof(PR_REQUEST, SenseBuf) == 48, "32-bit request block");
+#endif
+static_assert(PR_OUT_PARAM_LEN <= PR_DATA_LEN, "parameter list fits the data buffer");
+
+const PR_CMD g_PrCmdTable[PR_CMD_COUNT] = {
+    {0x5E, 0x00},  // PERSISTENT RESERVE IN, READ KEYS
+    {0x5E, 0x01},  // PERSISTENT RESERVE IN, READ RESERVATION
+    {0x5F, 0x00},  // PERSISTENT RESERVE OUT, REGISTER
+    {0x5F, 0x03},  // PERSISTENT RESERVE OUT, CLEAR
+    {0x5F, 0x06},  // PERSISTENT RESERVE OUT, REGISTER AND IGNORE EXISTING KEY
+};
+
+// Letters that an operator reading another tool's key listing can tie back
+// to this utility.
+const uint8_t g_RegistrantKey[8] = {'V', 'R', 'X', 'P', 'R', 'C', 'L', 0x00};
+
+void QelVRXPR_BuildPRCmd(uint32_t PathID, int command, PR_REQUEST* pReq, uint8_t* data)
+{
+    const LU_INFO* pLu = g_PrTable[PathID].pLuInfo;
+    const PR_CMD& cmd = g_PrCmdTable[command];
+    const uint8_t sa = cmd.ServiceAction & PR_SA_MASK;
+    const bool dataIn = cmd.OpCode == PR_OP_IN;
+
+    std::memset(pReq, 0, sizeof(*pReq));
+    // Every byte the device leaves alone must read as zero to the survey.
+    std::memset(data, 0, PR_DATA_LEN);
+
+    SCSI_PASS_THROUGH_DIRECT& s = pReq->Sptd;
+    s.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    s.ScsiStatus = 0;
+    s.PathId = (UCHAR)(pLu->PathId & 0xFF);
+    s.TargetId = (UCHAR)(pLu->TargetId & 0xFF);
+    s.Lun = (UCHAR)(pLu->Lun & 0xFF);
+    s.CdbLength = PR_CDB_LEN;
+    s.SenseInfoLength = PR_SENSE_INFO_LEN;
+    s.DataIn = dataIn ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
+    // A data-out longer than the parameter list is rejected by targets that
+    // check it (PARAMETER LIST LENGTH ERROR), so OUT moves exactly 24 bytes.
+    s.DataTransferLength = dataIn ? PR_DATA_LEN : PR_OUT_PARAM_LEN;
+    s.TimeOutValue = PR_TIMEOUT_SEC;
+    s.DataBuffer = data;
+    s.SenseInfoOffset = offsetof(PR_REQUEST, SenseBuf);
+
+    s.Cdb[0] = cmd.OpCode;
+    s.Cdb[1] = sa;
+    if (dataIn) {
+        s.Cdb[7] = (UCHAR)((PR_DATA_LEN >> 8) & 0xFF);
+        s.Cdb[8] = (UCHAR)(PR_DATA_LEN & 0xFF);
+    } else {
+        s.Cdb[7] = (UCHAR)((PR_OUT_PARAM_LEN >> 8) & 0xFF);
+        s.Cdb[8] = (UCHAR)(PR_OUT_PARAM_LEN & 0xFF);
+        // CLEAR proves registration through RESERVATION KEY; the two
+        // registrations name the new key in SERVICE ACTION RESERVATION KEY.
+        std::memcpy(data + (sa == PR_SA_CLEAR ? 0 : 8), g_RegistrantKey, sizeof(g_RegistrantKey));
+    }
+}
+
+uint8_t QelVRXPR_IssuePRCmd(uint32_t PathID, int command, uint8_t* data)
+{
+    const LU_INFO* pLu = g_PrTable[PathID].pLuInfo;
+    char path[PR_DRIVE_PATH_LEN];
+    std::snprintf(path, sizeof(path), g_PfDriveNameFmtLong,
+                  (unsigned long)(uint32_t)pLu->PhysDriveNo);
+
+    HANDLE h = QelVRXPR_OpenDevice(path);
+    if (h == INVALID_HANDLE_VALUE) {
+        QelVRXPR_PutMsg(MSG_OPEN_FAILED, path);
+        QelVRXPR_Exit(EXIT_FAILURE_IO);
+    }
+
+    PR_REQUEST req;
+    QelVRXPR_BuildPRCmd(PathID, command, &req, data);
+
+    DWORD returned = 0;
+    int ok = QelVRXPR_RequestDevice(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &req, sizeof(req), &req,
+                                    sizeof(req), &returned);
+    DWORD err = QelVRXPR_GetLastErr();
+
+    if (ok) {
+        QelVRXPR_CloseDevice(h);
+        return req.Sptd.ScsiStatus;
+    }
+    // Some port drivers report a reservation conflict as a failed request.
+    if (err == (DWORD)ERROR_IO_DEVICE) {
+        QelVRXPR_CloseDevice(h);
+        return SCSI_STAT_RESERVATION_CONFLICT;
+    }
+
+    char name[LU_NAME_LEN];
+    QelVRXPR_MakeLUName(PathID, name);
+    QelVRXPR_PutMsg(MSG_SCSI_FAILED, (unsigned)g_PrCmdTable[command].OpCode,
+                    (unsigned)(g_PrCmdTable[command].ServiceAction & PR_SA_MASK),
+                    (unsigned)req.Sptd.ScsiStatus, (unsigned)err, name);
+    QelVRXPR_Exit(EXIT_FAILURE_IO);
+}
