@@ -1,5 +1,9 @@
 #include "run.h"
 
+#include <iconv.h>
+
+#include "platform/sim/json.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -140,4 +144,93 @@ void WriteFile(const std::string& path, const std::string& content)
 {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f << content;
+}
+
+SimRun RunSim(const std::vector<std::string>& args, const std::string& stateJson,
+              const std::string& input, int timeoutSec)
+{
+    std::string dir = MakeTempDir();
+    std::string path = dir + "/state.json";
+    WriteFile(path, stateJson);
+    RunOptions opt;
+    opt.input = input;
+    opt.env = {{"VRXPR_SIM_STATE", path}};
+    opt.cwd = dir;
+    opt.timeoutSec = timeoutSec;
+    SimRun run;
+    run.r = RunProgram(SimExe(), args, opt);
+    run.stateText = ReadFile(path);
+    return run;
+}
+
+namespace {
+
+JSON_VALUE ParseState(const std::string& stateText)
+{
+    JSON_VALUE v;
+    std::string error;
+    if (!QelVRXPR_ParseJson(stateText, &v, &error))
+        throw std::runtime_error("state file does not parse: " + error);
+    return v;
+}
+
+std::string OneLine(const JSON_VALUE& v)
+{
+    std::string text = QelVRXPR_FormatJson(v), line;
+    bool inString = false, escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '\n' || c == ' ') {
+            continue;
+        }
+        line += c;
+    }
+    return line;
+}
+
+}  // namespace
+
+std::vector<std::string> OpenedDevices(const std::string& stateText)
+{
+    JSON_VALUE state = ParseState(stateText);
+    std::vector<std::string> names;
+    const JSON_VALUE* log = QelVRXPR_FindJson(state, "log");
+    if (log == nullptr) return names;
+    for (const JSON_VALUE& e : log->Items) {
+        const JSON_VALUE* open = QelVRXPR_FindJson(e, "open");
+        if (open != nullptr) names.push_back(open->Str);
+    }
+    return names;
+}
+
+std::vector<std::string> Requests(const std::string& stateText)
+{
+    JSON_VALUE state = ParseState(stateText);
+    std::vector<std::string> lines;
+    const JSON_VALUE* log = QelVRXPR_FindJson(state, "log");
+    if (log == nullptr) return lines;
+    for (const JSON_VALUE& e : log->Items)
+        if (QelVRXPR_FindJson(e, "cdb") != nullptr) lines.push_back(OneLine(e));
+    return lines;
+}
+
+std::string ToCp932(const std::string& utf8)
+{
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    if (cd == (iconv_t)-1) throw std::runtime_error("iconv_open CP932 failed");
+    std::string out(utf8.size() * 2 + 16, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    size_t inLeft = utf8.size();
+    char* dst = out.data();
+    size_t outLeft = out.size();
+    size_t rc = iconv(cd, &in, &inLeft, &dst, &outLeft);
+    iconv_close(cd);
+    if (rc == (size_t)-1) throw std::runtime_error("iconv failed");
+    out.resize(out.size() - outLeft);
+    return out;
 }

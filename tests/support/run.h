@@ -29,6 +29,21 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
 std::string SimExe();    // vrxpr-sim
 std::string LinuxExe();  // vrxpr (native Linux layer)
 
+// One run of vrxpr-sim against a state file made from stateJson; the file
+// as the run left it is parsed back (log, LU state).
+struct SimRun {
+    RunResult r;
+    std::string stateText;
+};
+SimRun RunSim(const std::vector<std::string>& args, const std::string& stateJson,
+              const std::string& input = "", int timeoutSec = 120);
+// The log entries of a state text that name a device open, in order.
+std::vector<std::string> OpenedDevices(const std::string& stateText);
+// The pass-through entries of the log, each as its one-line JSON text.
+std::vector<std::string> Requests(const std::string& stateText);
+// The text converted from UTF-8 to code page 932 with iconv.
+std::string ToCp932(const std::string& utf8);
+
 // A fresh temporary directory (removed at process exit is not needed: the
 // build's test folder is used).
 std::string MakeTempDir();
