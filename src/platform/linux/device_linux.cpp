@@ -1,0 +1,393 @@
+// Ports are SCSI hosts, drives are sg devices, and the pass-through is SG_IO.
+#include "platform/linux/pf_linux.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+const char g_PfPortNameFmt[] = "/sys/class/scsi_host/host%u";
+const char g_PfDriveNameFmt[] = "/dev/sg%d";
+const char g_PfDriveNameFmtLong[] = "/dev/sg%lu";
+
+namespace {
+
+#define PF_PORT_PREFIX "/sys/class/scsi_host/host"
+#define PF_SCSI_DEVICES "/sys/bus/scsi/devices"
+#define PF_HANDLE_SLOTS 8
+// INQUIRY data shorter than this is padded with zeros, so that a reader
+// looking for vendor and product never runs off a record.
+#define PF_INQUIRY_MIN 36
+#define PF_INQUIRY_MAX 256
+#define PF_RECORD_ALIGN 8
+#define PF_BUS_MAX 255
+#define PF_DID_NEXUS_FAILURE 0x11
+#define PF_DRIVER_ERROR_MASK 0x07  // DRIVER_SENSE (0x08) alone is no error
+
+enum { PF_HANDLE_FREE = 0, PF_HANDLE_PORT = 1, PF_HANDLE_DRIVE = 2 };
+
+struct PF_HANDLE {
+    int Kind;
+    int Fd;
+    unsigned Host;
+};
+
+// A fixed table: a handle left open on a fatal path is no leak.
+PF_HANDLE g_PfHandles[PF_HANDLE_SLOTS];
+DWORD g_PfLastErr;
+
+struct PF_SCSI_DEV {
+    unsigned long Channel;
+    unsigned long Target;
+    unsigned long Lun;
+    bool Claimed;
+    std::vector<uint8_t> Inquiry;
+};
+
+PF_HANDLE* QelVRXPR_AllocHandle()
+{
+    for (PF_HANDLE& h : g_PfHandles)
+        if (h.Kind == PF_HANDLE_FREE) return &h;
+    return nullptr;
+}
+
+PF_HANDLE* QelVRXPR_FindHandle(HANDLE h)
+{
+    for (PF_HANDLE& slot : g_PfHandles)
+        if (h == &slot && slot.Kind != PF_HANDLE_FREE) return &slot;
+    return nullptr;
+}
+
+int QelVRXPR_FailWith(DWORD err)
+{
+    g_PfLastErr = err;
+    return 0;
+}
+
+// Decimal digits only, no sign, no leading space: what strtoul accepts
+// beyond that is not a sysfs name.
+bool QelVRXPR_ParseNumber(const char*& p, unsigned long* pValue)
+{
+    if (*p < '0' || *p > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(p, &end, 10);
+    if (errno != 0 || v > 0xFFFFFFFFull) {
+        // Too large for any field we keep; still consume it.
+        while (*p >= '0' && *p <= '9') ++p;
+        *pValue = 0xFFFFFFFFul;
+        return true;
+    }
+    p = end;
+    *pValue = (unsigned long)v;
+    return true;
+}
+
+// "H:C:T:L"; anything else in the folder (targets, hosts) is not a device.
+bool QelVRXPR_ParseDeviceName(const char* name, unsigned long* hctl)
+{
+    const char* p = name;
+    for (int i = 0; i < 4; ++i) {
+        if (!QelVRXPR_ParseNumber(p, &hctl[i])) return false;
+        if (i < 3) {
+            if (*p != ':') return false;
+            ++p;
+        }
+    }
+    return *p == '\0';
+}
+
+bool QelVRXPR_ReadInquiry(const std::string& devDir, std::vector<uint8_t>* pData)
+{
+    int fd = open((devDir + "/inquiry").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    uint8_t buf[PF_INQUIRY_MAX];
+    size_t len = 0;
+    while (len < sizeof buf) {
+        ssize_t n = read(fd, buf + len, sizeof buf - len);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        len += (size_t)n;
+    }
+    close(fd);
+    pData->assign(buf, buf + len);
+    return true;
+}
+
+// The host's devices, in the order the records are chained.
+int QelVRXPR_ListHostDevices(unsigned host, std::vector<PF_SCSI_DEV>* pDevs)
+{
+    std::string base = QelVRXPR_MakeRootPath(PF_SCSI_DEVICES);
+    DIR* dir = opendir(base.c_str());
+    if (dir == nullptr) {
+        // No SCSI bus registered at all: no devices, not an error.
+        return errno == ENOENT ? 1 : QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+    }
+    std::vector<PF_SCSI_DEV> found;
+    while (dirent* e = readdir(dir)) {
+        unsigned long hctl[4];
+        if (!QelVRXPR_ParseDeviceName(e->d_name, hctl) || hctl[0] != host) continue;
+        if (hctl[1] >= PF_BUS_MAX || hctl[2] > 0xFF || hctl[3] > 0xFF) continue;
+        PF_SCSI_DEV dev;
+        dev.Channel = hctl[1];
+        dev.Target = hctl[2];
+        dev.Lun = hctl[3];
+        std::string devDir = base + "/" + e->d_name;
+        // A device going away between the listing and the read is skipped.
+        if (!QelVRXPR_ReadInquiry(devDir, &dev.Inquiry)) continue;
+        struct stat st;
+        dev.Claimed = stat((devDir + "/driver").c_str(), &st) == 0;
+        found.push_back(std::move(dev));
+    }
+    closedir(dir);
+    // Channel, target and LUN each fit a byte here, so one number orders them.
+    std::vector<std::pair<unsigned long, size_t>> order;
+    for (size_t i = 0; i < found.size(); ++i)
+        order.emplace_back((found[i].Channel << 16) | (found[i].Target << 8) | found[i].Lun, i);
+    std::sort(order.begin(), order.end());
+    for (const auto& o : order) pDevs->push_back(std::move(found[o.second]));
+    return 1;
+}
+
+void QelVRXPR_PutU32(std::vector<uint8_t>& area, size_t at, uint32_t v)
+{
+    std::memcpy(area.data() + at, &v, sizeof v);
+}
+
+int QelVRXPR_GetInquiryData(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned)
+{
+    std::vector<PF_SCSI_DEV> devs;
+    if (!QelVRXPR_ListHostDevices(ph->Host, &devs)) return 0;
+
+    size_t buses = devs.empty() ? 0 : devs.back().Channel + 1;
+    size_t head = offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + buses * sizeof(SCSI_BUS_DATA);
+    head = std::max(head, sizeof(SCSI_ADAPTER_BUS_INFO));
+    std::vector<uint8_t> area(head, 0);
+    area[offsetof(SCSI_ADAPTER_BUS_INFO, NumberOfBuses)] = (uint8_t)buses;
+
+    size_t prevNext = 0;  // where the previous record of this bus keeps its link
+    unsigned long prevChannel = ~0ul;
+    for (const PF_SCSI_DEV& d : devs) {
+        size_t at = (area.size() + PF_RECORD_ALIGN - 1) / PF_RECORD_ALIGN * PF_RECORD_ALIGN;
+        size_t dataLen = std::max(d.Inquiry.size(), (size_t)PF_INQUIRY_MIN);
+        area.resize(at + offsetof(SCSI_INQUIRY_DATA, InquiryData) + dataLen, 0);
+
+        uint8_t* rec = area.data() + at;
+        rec[offsetof(SCSI_INQUIRY_DATA, PathId)] = (uint8_t)d.Channel;
+        rec[offsetof(SCSI_INQUIRY_DATA, TargetId)] = (uint8_t)d.Target;
+        rec[offsetof(SCSI_INQUIRY_DATA, Lun)] = (uint8_t)d.Lun;
+        rec[offsetof(SCSI_INQUIRY_DATA, DeviceClaimed)] = d.Claimed ? 1 : 0;
+        QelVRXPR_PutU32(area, at + offsetof(SCSI_INQUIRY_DATA, InquiryDataLength),
+                        (uint32_t)d.Inquiry.size());
+        if (!d.Inquiry.empty())
+            std::memcpy(rec + offsetof(SCSI_INQUIRY_DATA, InquiryData), d.Inquiry.data(),
+                        d.Inquiry.size());
+
+        size_t bus = offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + d.Channel * sizeof(SCSI_BUS_DATA);
+        if (d.Channel != prevChannel) {
+            QelVRXPR_PutU32(area, bus + offsetof(SCSI_BUS_DATA, InquiryDataOffset), (uint32_t)at);
+            prevChannel = d.Channel;
+        } else {
+            QelVRXPR_PutU32(area, prevNext, (uint32_t)at);
+        }
+        uint8_t& units = area[bus + offsetof(SCSI_BUS_DATA, NumberOfLogicalUnits)];
+        if (units < 0xFF) ++units;
+        prevNext = at + offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset);
+    }
+
+    if (out == nullptr || area.size() > outSize) return QelVRXPR_FailWith(ERROR_MORE_DATA);
+    std::memcpy(out, area.data(), area.size());
+    if (pReturned != nullptr) *pReturned = (DWORD)area.size();
+    return 1;
+}
+
+int QelVRXPR_GetAddress(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned)
+{
+    if (out == nullptr || outSize < sizeof(SCSI_ADDRESS))
+        return QelVRXPR_FailWith(PF_ERROR_INSUFFICIENT_BUFFER);
+    sg_scsi_id id;
+    std::memset(&id, 0, sizeof id);
+    if (ioctl(ph->Fd, SG_GET_SCSI_ID, &id) != 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+    if (id.host_no < 0 || id.host_no > 0xFF || id.channel < 0 || id.channel > 0xFF ||
+        id.scsi_id < 0 || id.scsi_id > 0xFF || id.lun < 0 || id.lun > 0xFF)
+        return QelVRXPR_FailWith(ERROR_NOT_SUPPORTED);
+    SCSI_ADDRESS a;
+    a.Length = sizeof a;
+    a.PortNumber = (UCHAR)id.host_no;
+    a.PathId = (UCHAR)id.channel;
+    a.TargetId = (UCHAR)id.scsi_id;
+    a.Lun = (UCHAR)id.lun;
+    std::memcpy(out, &a, sizeof a);
+    if (pReturned != nullptr) *pReturned = sizeof a;
+    return 1;
+}
+
+int QelVRXPR_PassThrough(const PF_HANDLE* ph, void* in, DWORD inSize, void* out, DWORD outSize,
+                         DWORD* pReturned)
+{
+    if (in == nullptr || inSize < sizeof(SCSI_PASS_THROUGH_DIRECT))
+        return QelVRXPR_FailWith(PF_ERROR_INVALID_PARAMETER);
+    // The driver answers in the output block; the request is read from the input.
+    uint8_t* blk = static_cast<uint8_t*>(out != nullptr ? out : in);
+    DWORD blkSize = out != nullptr ? outSize : inSize;
+    if (blkSize < sizeof(SCSI_PASS_THROUGH_DIRECT))
+        return QelVRXPR_FailWith(PF_ERROR_INSUFFICIENT_BUFFER);
+    SCSI_PASS_THROUGH_DIRECT req;
+    std::memcpy(&req, in, sizeof req);
+    if (req.CdbLength == 0 || req.CdbLength > sizeof req.Cdb)
+        return QelVRXPR_FailWith(PF_ERROR_INVALID_PARAMETER);
+    if (req.DataTransferLength != 0 && req.DataBuffer == nullptr)
+        return QelVRXPR_FailWith(PF_ERROR_INVALID_PARAMETER);
+    if (out != nullptr && out != in) std::memmove(out, in, std::min(inSize, outSize));
+
+    // Sense goes where the block says, never past the block.
+    size_t senseMax = 0;
+    if (req.SenseInfoOffset < blkSize)
+        senseMax = std::min<size_t>(req.SenseInfoLength, blkSize - req.SenseInfoOffset);
+    unsigned char sense[255];
+    senseMax = std::min(senseMax, sizeof sense);
+
+    sg_io_hdr_t hdr;
+    std::memset(&hdr, 0, sizeof hdr);
+    hdr.interface_id = 'S';
+    hdr.cmdp = req.Cdb;
+    hdr.cmd_len = req.CdbLength;
+    hdr.dxferp = req.DataBuffer;
+    hdr.dxfer_len = req.DataTransferLength;
+    if (req.DataTransferLength == 0)
+        hdr.dxfer_direction = SG_DXFER_NONE;
+    else
+        hdr.dxfer_direction = req.DataIn == SCSI_IOCTL_DATA_IN ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+    hdr.sbp = sense;
+    hdr.mx_sb_len = (unsigned char)senseMax;
+    hdr.timeout = req.TimeOutValue > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : req.TimeOutValue * 1000;
+
+    if (ioctl(ph->Fd, SG_IO, &hdr) != 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+
+    SCSI_PASS_THROUGH_DIRECT* res = reinterpret_cast<SCSI_PASS_THROUGH_DIRECT*>(blk);
+    size_t senseLen = std::min<size_t>(hdr.sb_len_wr, senseMax);
+    if (senseLen != 0) std::memcpy(blk + req.SenseInfoOffset, sense, senseLen);
+    res->SenseInfoLength = (UCHAR)senseLen;
+    if (hdr.resid > 0 && (unsigned)hdr.resid <= req.DataTransferLength)
+        res->DataTransferLength = req.DataTransferLength - (ULONG)hdr.resid;
+    res->ScsiStatus = hdr.status;
+    // The device's own answer wins: a RESERVATION CONFLICT comes as status
+    // 0x18, while older kernels flag it on the host byte with no status.
+    if (hdr.status == 0) {
+        if (hdr.host_status == PF_DID_NEXUS_FAILURE) return QelVRXPR_FailWith(ERROR_IO_DEVICE);
+        if (hdr.host_status != 0 || (hdr.driver_status & PF_DRIVER_ERROR_MASK) != 0)
+            return QelVRXPR_FailWith(EIO);
+    }
+    if (pReturned != nullptr) *pReturned = blkSize;
+    return 1;
+}
+
+bool QelVRXPR_ParsePortName(const char* name, unsigned* pHost)
+{
+    size_t n = sizeof(PF_PORT_PREFIX) - 1;
+    if (std::strncmp(name, PF_PORT_PREFIX, n) != 0) return false;
+    const char* p = name + n;
+    unsigned long host;
+    if (!QelVRXPR_ParseNumber(p, &host) || *p != '\0' || host > 0xFFFF) return false;
+    *pHost = (unsigned)host;
+    return true;
+}
+
+}  // namespace
+
+HANDLE QelVRXPR_OpenDevice(const char* name)
+{
+    PF_HANDLE* ph = QelVRXPR_AllocHandle();
+    if (ph == nullptr) {
+        g_PfLastErr = PF_ERROR_TOO_MANY_OPEN_FILES;
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string path = QelVRXPR_MakeRootPath(name);
+    unsigned host;
+    if (QelVRXPR_ParsePortName(name, &host)) {
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0) {
+            g_PfLastErr = QelVRXPR_MapErrno(errno);
+            return INVALID_HANDLE_VALUE;
+        }
+        ph->Kind = PF_HANDLE_PORT;
+        ph->Fd = -1;
+        ph->Host = host;
+        return ph;
+    }
+    int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        g_PfLastErr = QelVRXPR_MapErrno(errno);
+        return INVALID_HANDLE_VALUE;
+    }
+    ph->Kind = PF_HANDLE_DRIVE;
+    ph->Fd = fd;
+    ph->Host = 0;
+    return ph;
+}
+
+int QelVRXPR_RequestDevice(HANDLE h, DWORD code, void* in, DWORD inSize, void* out,
+                           DWORD outSize, DWORD* pReturned)
+{
+    if (pReturned != nullptr) *pReturned = 0;
+    PF_HANDLE* ph = QelVRXPR_FindHandle(h);
+    if (ph == nullptr) return QelVRXPR_FailWith(PF_ERROR_INVALID_PARAMETER);
+    switch (code) {
+    case IOCTL_SCSI_GET_INQUIRY_DATA:
+        if (ph->Kind != PF_HANDLE_PORT) break;
+        return QelVRXPR_GetInquiryData(ph, out, outSize, pReturned);
+    case IOCTL_SCSI_GET_ADDRESS:
+        if (ph->Kind != PF_HANDLE_DRIVE) break;
+        return QelVRXPR_GetAddress(ph, out, outSize, pReturned);
+    case IOCTL_SCSI_PASS_THROUGH_DIRECT:
+        if (ph->Kind != PF_HANDLE_DRIVE) break;
+        return QelVRXPR_PassThrough(ph, in, inSize, out, outSize, pReturned);
+    default:
+        break;
+    }
+    return QelVRXPR_FailWith(PF_ERROR_INVALID_FUNCTION);
+}
+
+void QelVRXPR_CloseDevice(HANDLE h)
+{
+    PF_HANDLE* ph = QelVRXPR_FindHandle(h);
+    if (ph == nullptr) return;
+    if (ph->Fd >= 0) close(ph->Fd);
+    ph->Kind = PF_HANDLE_FREE;
+    ph->Fd = -1;
+}
+
+DWORD QelVRXPR_GetLastErr()
+{
+    return g_PfLastErr;
+}
+
+DWORD QelVRXPR_MapErrno(int err)
+{
+    switch (err) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+        return ERROR_ACCESS_DENIED;
+    case ENOMEM:
+        return PF_ERROR_NOT_ENOUGH_MEMORY;
+    default:
+        return (DWORD)err;
+    }
+}
+
+std::string QelVRXPR_MakeRootPath(const char* absPath)
+{
+    const char* root = std::getenv("VRXPR_TEST_ROOT");
+    if (root == nullptr || root[0] == '\0') return absPath;
+    return std::string(root) + absPath;
+}
