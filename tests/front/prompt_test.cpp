@@ -1,0 +1,173 @@
+// The operator's answers: what is accepted, how often one may retry, and
+// that nothing is sent to the storage unless both confirmations say yes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "run.h"
+
+namespace {
+
+const char kHeader[] = "PathID PathName                        KeyCount ReservedKey      Type\n";
+const char kAskPathId[] =
+    "ROVT10655-I Specify the PathID of the LU for which you want to clear persistent reservation "
+    "information. (To cancel, press the x key):";
+const char kReenterPathId[] =
+    "ROVT10663-W The input value is invalid. Specify the PathID of the LU for you want to clear "
+    "persistent reservation information. (To cancel: press the x key):";
+const char kConfirm2[] =
+    "ROVT10657-I If you continue this process, the reservation of the LU you specified will be "
+    "cleared. Please confirm that no other servers are accessing this LU. [y/n]:";
+const char kReenterYn[] = "ROVT10653-W The entered value is invalid. Please re-enter it [y/n]:";
+const char kCancel[] = "ROVT10651-I The user terminated the operation.\n";
+const char kStop[] = "ROVT10652-E The entered value is invalid. The operation will now stop.\n";
+const char kDone[] = "ROVT10640-I The vrxpr utility completed normally.\n";
+
+std::string Confirm1(unsigned long p)
+{
+    return "ROVT10656-I The persistent reservation information of PathID = " + std::to_string(p) +
+           " will be cleared. Is this OK? [y/n]:";
+}
+
+std::string Cleared(unsigned long p)
+{
+    return "ROVT10658-I The persistent reservation information of PathID = " + std::to_string(p) +
+           " was cleared.\n";
+}
+
+// Three LUs on port 2, each registered by another node, none reserved.
+std::string ThreeLus()
+{
+    std::string ports = "[{\"port\": 2, \"buses\": [[";
+    std::string drives, lus;
+    for (int i = 0; i < 3; ++i) {
+        std::string n = "lu" + std::to_string(i);
+        ports += std::string(i ? "," : "") + "{\"target\": 0, \"lun\": " + std::to_string(i) +
+                 ", \"lu\": \"" + n + "\"}";
+        drives += std::string(i ? "," : "") + "{\"drive\": " + std::to_string(i + 1) +
+                  ", \"port\": 2, \"path\": 0, \"target\": 0, \"lun\": " + std::to_string(i) +
+                  ", \"lu\": \"" + n + "\"}";
+        lus += std::string(i ? "," : "") + "\"" + n +
+               "\": {\"vendor\": \"ZORBELT\", \"product\": \"TQ22\", \"registrations\": "
+               "[{\"host\": \"node-b\", \"key\": \"0x4E4F444542303030\"}]}";
+    }
+    ports += "]]}]";
+    return "{\"ports\": " + ports + ", \"drives\": [" + drives + "], \"lus\": {" + lus + "}}";
+}
+
+std::string Listing()
+{
+    std::string out = kHeader;
+    for (int i = 0; i < 3; ++i) {
+        char row[128];
+        std::snprintf(row, sizeof row, "%06d 0002.0000.0000000000000000.%04X %5d    %s %s\n", i, i, 1,
+                      "----------------", "None");
+        out += row;
+    }
+    return out;
+}
+
+bool SentPersistentReserveOut(const std::string& stateText)
+{
+    for (const std::string& r : Requests(stateText))
+        if (r.find("\"cdb\":\"5F") != std::string::npos) return true;
+    return false;
+}
+
+std::string Repeat(const std::string& s, int n)
+{
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+}  // namespace
+
+TEST(PathIdPrompt, AcceptedAnswers)
+{
+    struct Case {
+        const char* input;
+        unsigned long pathId;
+        int reprompts;
+    } cases[] = {
+        {"2\n", 2, 0},         {"0\n", 0, 0},          {"002\n", 2, 0},        {"000000001\n", 1, 0},
+        {"1\r\n", 1, 0},       {"3\n2\n", 2, 1},       {"abc\n-1\n0\n", 0, 2}, {"0000000002\n1\n", 1, 1},
+        {"\n 1\n1\n", 1, 2},   {"+1\n1 \n1\n", 1, 2},  {"1", 1, 0},
+    };
+    for (const Case& c : cases) {
+        // The first confirmation is refused: this isolates the PathID prompt.
+        SimRun run = RunSim({"-c"}, ThreeLus(), std::string(c.input) + (c.input[0] && std::string(c.input).back() != '\n' ? "" : "n\n"));
+        std::string expected = Listing() + kAskPathId + Repeat(kReenterPathId, c.reprompts) +
+                               Confirm1(c.pathId);
+        if (std::string(c.input).back() == '\n') {
+            EXPECT_EQ(run.r.code, 1) << c.input;
+            expected += kCancel;
+        } else {
+            // Input ended right after the PathID: the confirmation sees end of input.
+            EXPECT_EQ(run.r.code, 3) << c.input;
+            expected += std::string(kReenterYn) + kReenterYn + kStop;
+        }
+        EXPECT_EQ(run.r.out, expected) << c.input;
+        EXPECT_FALSE(SentPersistentReserveOut(run.stateText)) << c.input;
+    }
+}
+
+TEST(PathIdPrompt, CancelAndGivingUp)
+{
+    for (const char* input : {"x\n", "X\n", "5\nX\n", "\n\nx\n"}) {
+        SimRun run = RunSim({"-c"}, ThreeLus(), input);
+        int reprompts = input[0] == 'x' || input[0] == 'X' ? 0 : std::string(input) == "5\nX\n" ? 1 : 2;
+        EXPECT_EQ(run.r.code, 1) << input;
+        EXPECT_EQ(run.r.out, Listing() + kAskPathId + Repeat(kReenterPathId, reprompts) + kCancel);
+        EXPECT_FALSE(SentPersistentReserveOut(run.stateText));
+    }
+    for (const char* input : {"3\n4\n5\n", "x \n y\nxx\n", "", "9\n", "1234567890\n\n00000000003\n"}) {
+        SimRun run = RunSim({"-c"}, ThreeLus(), input);
+        EXPECT_EQ(run.r.code, 3) << input;
+        EXPECT_EQ(run.r.out, Listing() + kAskPathId + Repeat(kReenterPathId, 2) + kStop) << input;
+        EXPECT_FALSE(SentPersistentReserveOut(run.stateText));
+    }
+}
+
+TEST(PathIdPrompt, OverlongLineCountsOncePerPiece)
+{
+    // 2046 characters and a line feed: two full pieces of 1023, then the
+    // line feed alone (an empty answer): three invalid attempts.
+    SimRun run = RunSim({"-c"}, ThreeLus(), std::string(2046, '1') + "\n0\n");
+    EXPECT_EQ(run.r.code, 3);
+    EXPECT_EQ(run.r.out, Listing() + kAskPathId + Repeat(kReenterPathId, 2) + kStop);
+
+    // 1024 characters: a piece of 1023, then "1" and its line feed.
+    SimRun two = RunSim({"-c"}, ThreeLus(), std::string(1023, '7') + "1\nn\n");
+    EXPECT_EQ(two.r.code, 1);
+    EXPECT_EQ(two.r.out, Listing() + kAskPathId + kReenterPathId + Confirm1(1) + kCancel);
+}
+
+TEST(YesNoPrompt, AnswersToTheTwoConfirmations)
+{
+    struct Case {
+        const char* input;  // after the PathID line "1\n"
+        int code;
+        std::string tail;   // output after the first confirmation's question
+        bool cleared;
+    } cases[] = {
+        {"y\ny\n", 0, std::string(kConfirm2) + Cleared(1) + kDone, true},
+        {"Y\r\nY\r\n", 0, std::string(kConfirm2) + Cleared(1) + kDone, true},
+        {"y\ny", 0, std::string(kConfirm2) + Cleared(1) + kDone, true},
+        {"N\n", 1, kCancel, false},
+        {"y\nn\n", 1, std::string(kConfirm2) + kCancel, false},
+        {"yes\n y\ny\ny\n", 0, std::string(kReenterYn) + kReenterYn + kConfirm2 + Cleared(1) + kDone, true},
+        {"\nyes\nno\n", 3, std::string(kReenterYn) + kReenterYn + kStop, false},
+        {"y\nY \nyy\n\n", 3, std::string(kConfirm2) + kReenterYn + kReenterYn + kStop, false},
+        {"y\n", 3, std::string(kConfirm2) + kReenterYn + kReenterYn + kStop, false},
+        {"", 3, std::string(kReenterYn) + kReenterYn + kStop, false},
+    };
+    for (const Case& c : cases) {
+        SimRun run = RunSim({"-c"}, ThreeLus(), std::string("1\n") + c.input);
+        EXPECT_EQ(run.r.code, c.code) << c.input;
+        EXPECT_EQ(run.r.out, Listing() + kAskPathId + Confirm1(1) + c.tail) << c.input;
+        EXPECT_EQ(SentPersistentReserveOut(run.stateText), c.cleared) << c.input;
+    }
+}
