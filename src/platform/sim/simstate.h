@@ -1,0 +1,119 @@
+// The simulated storage as the layer holds it between StartPlatform and
+// EndPlatform.
+#ifndef VRXPR_SIM_SIMSTATE_H
+#define VRXPR_SIM_SIMSTATE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "json.h"
+#include "platform/platform.h"
+
+struct SIM_RECORD {
+    unsigned TargetId = 0;
+    unsigned Lun = 0;
+    std::string Lu;
+};
+
+struct SIM_PORT {
+    unsigned PortNo = 0;
+    std::vector<std::vector<SIM_RECORD>> Buses;
+    DWORD InquiryError = 0;            // 0: the request succeeds
+    bool HasDataHex = false;
+    std::vector<uint8_t> DataHex;      // the whole output area, as given
+};
+
+struct SIM_DRIVE {
+    unsigned long DriveNo = 0;
+    bool HasAddress = false;
+    unsigned PortNo = 0, PathId = 0, TargetId = 0, Lun = 0;
+    std::string Lu;                    // empty: requests reach no LU
+    DWORD OpenError = 0;
+    long long OpensBeforeError = -1;   // -1: open_error applies from the first open
+    long long Opens = 0;               // open attempts in this process
+    DWORD AddressError = 0;
+};
+
+struct SIM_REGISTRATION {
+    std::string Host;
+    uint64_t Key = 0;
+};
+
+struct SIM_FAULT {
+    std::string Command;
+    bool IsError = false;
+    uint32_t Value = 0;                // status byte or system error
+    uint64_t Times = 1;
+    bool TimesChanged = false;
+    JSON_VALUE Source;                 // as read, for the write-back
+};
+
+struct SIM_LU {
+    std::string Name;
+    std::vector<uint8_t> Inquiry;
+    uint32_t Generation = 0;
+    std::vector<SIM_REGISTRATION> Registrations;
+    bool Reserved = false;
+    std::string ResvHost;
+    unsigned ResvType = 0;
+    std::vector<SIM_FAULT> Faults;
+    bool PrChanged = false;
+    bool FaultsChanged = false;
+};
+
+struct SIM_REGKEY {
+    std::string Path;
+    bool HasDefault = false;
+    std::string Default;
+    DWORD OpenError = 0;
+};
+
+struct SIM_HANDLE {
+    bool InUse = false;
+    bool IsPort = false;
+    size_t Index = 0;                  // into Ports or Drives
+};
+
+enum SIM_LANG { SIM_LANG_ABSENT, SIM_LANG_NULL, SIM_LANG_TEXT };
+
+struct SIM_STATE {
+    bool Loaded = false;
+    std::string Path;
+    JSON_VALUE Doc;                    // the file as read; patched on write-back
+    SIM_LANG LangKind = SIM_LANG_ABSENT;
+    std::string Language;
+    std::vector<SIM_REGKEY> Registry;
+    std::vector<SIM_PORT> Ports;
+    std::vector<SIM_DRIVE> Drives;
+    std::vector<SIM_LU> Lus;
+    std::vector<JSON_VALUE> NewLog;    // entries of this process
+    std::vector<SIM_HANDLE> Handles;
+    std::vector<std::string> OpenKeys; // open registry keys by path; empty: free slot
+    std::vector<bool> OpenKeyUsed;
+};
+
+extern SIM_STATE g_SimState;
+
+SIM_LU* QelVRXPR_FindSimLU(const std::string& name);
+std::string QelVRXPR_FormatSimHex(const uint8_t* data, size_t len);
+void QelVRXPR_AddSimLog(const JSON_VALUE& entry);
+JSON_VALUE QelVRXPR_MakeJsonNumber(double n);
+JSON_VALUE QelVRXPR_MakeJsonString(const std::string& s);
+void QelVRXPR_SetJsonMember(JSON_VALUE* obj, const std::string& key, const JSON_VALUE& value);
+
+// What the LU answers to one CDB from one I_T nexus.
+struct SIM_ANSWER {
+    bool Failed = false;
+    DWORD Error = 0;
+    uint8_t Status = 0;
+    std::vector<uint8_t> DataIn;       // already cut at the allocation length
+    bool HasSense = false;
+    uint8_t SenseKey = 0, Asc = 0, Ascq = 0;
+};
+
+// dataOut is what the initiator sent (dataOutLen 0 for a data-in request).
+void QelVRXPR_AnswerSimCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* cdb, size_t cdbLen,
+                           const uint8_t* dataOut, size_t dataOutLen, SIM_ANSWER* answer);
+
+#endif
