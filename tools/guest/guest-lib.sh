@@ -1,0 +1,84 @@
+# Helpers for the guest scripts: LIO through configfs, tcm_loop hosts,
+# sg_persist as the other cluster node, and the report on the console.
+T=/sys/kernel/config/target
+
+report_pass() { echo "GUEST-PASS: $1"; }
+report_fail() { echo "GUEST-FAIL: $1"; }
+
+# A RAM-backed LU with the given INQUIRY identity. The identity is fixed
+# once the LU is exported, so it is set first.
+make_lu() {
+    local d=$T/core/rd_mcp_0/$1
+    mkdir -p "$d"
+    echo "rd_pages=${5:-64}" > "$d/control"
+    echo 1 > "$d/enable"
+    echo -n "$2" > "$d/wwn/vendor_id"
+    echo -n "$3" > "$d/wwn/product_id"
+    echo -n "$4" > "$d/wwn/vpd_unit_serial"
+}
+
+# A loopback target: one SCSI host with its own I_T nexus.
+make_target() {
+    mkdir -p "$T/loopback/$1/tpgt_1"
+    echo "$2" > "$T/loopback/$1/tpgt_1/nexus"
+}
+
+export_lu() {
+    local t=$T/loopback/$1/tpgt_1
+    mkdir "$t/lun/lun_$2"
+    ln -s "$T/core/rd_mcp_0/$3" "$t/lun/lun_$2/port_$2"
+}
+
+target_host() {
+    local a
+    a=$(cat "$T/loopback/$1/tpgt_1/address")
+    echo "${a%%:*}"
+}
+
+# The sg device of host H, LUN L (channel 0, target 1 on tcm_loop).
+sg_of() {
+    local i d
+    for i in $(seq 1 100); do
+        for d in /sys/bus/scsi/devices/$1:0:1:$2/scsi_generic/sg*; do
+            if [ -e "$d" ] && [ -c "/dev/${d##*/}" ]; then
+                echo "/dev/${d##*/}"
+                return 0
+            fi
+        done
+        sleep 0.1
+    done
+    return 1
+}
+
+# A fresh sg device answers UNIT ATTENTION first; take it out of the way.
+settle() {
+    local i
+    for i in $(seq 1 20); do
+        sg_turs "$1" >/dev/null 2>&1 && return 0
+    done
+    return 1
+}
+
+# sg_persist as the other node, retried past a UNIT ATTENTION (exit 6).
+persist() {
+    local i rc
+    for i in 1 2 3 4 5; do
+        sg_persist "$@" >/tmp/persist.out 2>&1
+        rc=$?
+        [ $rc -ne 6 ] && break
+    done
+    cat /tmp/persist.out
+    return $rc
+}
+
+# Everything sg_persist reads about an LU: keys, generation, reservation.
+pr_state() {
+    persist --in --read-keys "$1"
+    persist --in --read-reservation "$1"
+}
+
+now_cs() {
+    local up
+    read -r up _ < /proc/uptime
+    echo "${up%.*}${up#*.}"
+}

@@ -1,0 +1,277 @@
+# Runs inside the guest: vrxpr against the kernel's SCSI target (LIO over
+# tcm_loop), with sg_persist as the other cluster node. Each check reports
+# GUEST-PASS or GUEST-FAIL on the console; details go on lines of their own.
+. /guest/lib.sh
+
+X=naa.5001405000000001   # this host's path
+Y=naa.5001405000000002   # the other node's path
+
+KA=0xa0a0000000000001
+KB=0xb0b0000000000002
+KC=0xc0c0000000000003
+KU=0x1010101010101010
+KX=0x00000000000b0b0b    # this host, registered under a key of its own
+
+detail() { sed 's/^/  | /'; }
+
+# ---- the target ----------------------------------------------------------
+mkdir -p /var/target/pr
+make_lu a ZORBELT TQ22-STORE SA0001
+make_lu b LOX KAMBERLON SB0002
+make_lu u LOX KAMBERLON2 SU0003     # one character off row 8: unmanaged
+make_lu c KN VELA-7 SC0004
+make_lu e ACME SPARE-E SE0005
+make_lu f ACME SPARE-F SF0006
+make_target $X naa.500140500000000a
+make_target $Y naa.500140500000000b
+for t in $X $Y; do
+    export_lu $t 0 a
+    export_lu $t 1 b
+    export_lu $t 2 u
+    export_lu $t 3 c
+done
+HX=$(target_host $X)
+HY=$(target_host $Y)
+XA=$(sg_of $HX 0); XB=$(sg_of $HX 1); XU=$(sg_of $HX 2); XC=$(sg_of $HX 3)
+YA=$(sg_of $HY 0); YB=$(sg_of $HY 1); YU=$(sg_of $HY 2); YC=$(sg_of $HY 3)
+for d in $XA $XB $XU $XC $YA $YB $YU $YC; do settle $d; done
+echo "hosts: this $HX, other $HY; devices $XA $XB $XU $XC / $YA $YB $YU $YC"
+if [ "$HX" -ge "$HY" ]; then
+    report_fail "setup: this host's SCSI host number is not the lower one"
+fi
+
+persist --out --register --param-sark=$KA $YA >/dev/null
+persist --out --reserve --param-rk=$KA --prout-type=5 $YA >/dev/null
+persist --out --register --param-sark=$KB $YB >/dev/null
+persist --out --reserve --param-rk=$KB --prout-type=6 $YB >/dev/null
+persist --out --register --param-sark=$KX $XB >/dev/null
+persist --out --register --param-sark=$KC $YC >/dev/null
+persist --out --register --param-sark=$KU $YU >/dev/null
+persist --out --reserve --param-rk=$KU --prout-type=1 $YU >/dev/null
+
+# ---- expected texts --------------------------------------------------------
+M0='ROVT10640-I The vrxpr utility completed normally.\n'
+M5='ROVT10651-I The user terminated the operation.\n'
+M6='ROVT10653-W The entered value is invalid. Please re-enter it [y/n]:'
+M7='ROVT10652-E The entered value is invalid. The operation will now stop.\n'
+M8='ROVT10655-I Specify the PathID of the LU for which you want to clear persistent reservation information. (To cancel, press the x key):'
+M16='ROVT10663-W The input value is invalid. Specify the PathID of the LU for you want to clear persistent reservation information. (To cancel: press the x key):'
+M10='ROVT10657-I If you continue this process, the reservation of the LU you specified will be cleared. Please confirm that no other servers are accessing this LU. [y/n]:'
+M21='ROVT10669-W The utility for clearing VORX persistent reservation (vrxpr) cannot be executed because VORX is installed.\n'
+m9() { printf 'ROVT10656-I The persistent reservation information of PathID = %s will be cleared. Is this OK? [y/n]:' "$1"; }
+m11() { printf 'ROVT10658-I The persistent reservation information of PathID = %s was cleared.\n' "$1"; }
+
+# The listing for the current state of LUs a, b and c: each argument is
+# "count key type" for a, b, c in turn, shown once through each host.
+row() {
+    printf '%06d %04X.0000.0000000000000001.%04X %5d    %s %s\n' "$@"
+}
+listing() {
+    local h lun spec p=0
+    echo 'PathID PathName                        KeyCount ReservedKey      Type'
+    for h in $HX $HY; do
+        lun=0
+        for spec in "$1" "$2" "$3"; do
+            row $p $h $lun $spec
+            p=$((p + 1))
+            lun=$((lun + 1))
+            [ $lun -eq 2 ] && lun=3
+        done
+    done
+}
+
+# vrxpr with the given input (printf %b escapes), output to /tmp/out.
+run_vrxpr() {
+    local input=$1
+    shift
+    printf '%b' "$input" | vrxpr "$@" >/tmp/out 2>/tmp/err
+    echo $? >/tmp/rc
+}
+
+check_run() {
+    local name=$1 expected=$2 rc=$3 ok=1
+    if ! cmp -s "$expected" /tmp/out; then
+        ok=0
+        echo "$name: output differs (expected, then got):"
+        detail < "$expected"
+        detail < /tmp/out
+    fi
+    if [ "$(cat /tmp/rc)" != "$rc" ]; then
+        ok=0
+        echo "$name: exit code $(cat /tmp/rc), expected $rc"
+    fi
+    if [ -s /tmp/err ]; then
+        ok=0
+        echo "$name: standard error:"
+        detail < /tmp/err
+    fi
+    if [ $ok = 1 ]; then report_pass "$name"; else report_fail "$name"; fi
+}
+
+states() {
+    local d
+    for d in "$@"; do pr_state $d; done
+}
+
+check_same() {
+    local name=$1 before=$2 after=$3
+    if cmp -s "$before" "$after"; then
+        report_pass "$name"
+    else
+        echo "$name: reservation state changed (before, then after):"
+        detail < "$before"
+        detail < "$after"
+        report_fail "$name"
+    fi
+}
+
+check_cleared() {
+    local name=$1 dev=$2 keys resv
+    keys=$(persist --in --read-keys $dev)
+    resv=$(persist --in --read-reservation $dev)
+    if echo "$keys" | grep -q 'there are NO registered reservation keys' &&
+        echo "$resv" | grep -q 'there is NO reservation held'; then
+        report_pass "$name"
+    else
+        echo "$name: still registered or reserved:"
+        echo "$keys" | detail
+        echo "$resv" | detail
+        report_fail "$name"
+    fi
+}
+
+# Waits until process $1 blocks reading its standard input.
+wait_for_prompt() {
+    local i s
+    for i in $(seq 1 300); do
+        read -r s < /proc/$1/syscall 2>/dev/null
+        case $s in "0 0x0 "*) return 0 ;; esac
+        sleep 0.1
+    done
+    return 1
+}
+
+# ---- display: the exact listing, and nothing but PR IN reaches the LUs ----
+LIST0=$(listing "1 A0A0000000000001 WriteExclusiveRegistrantOnly" \
+    "2 B0B0000000000002 ExclusiveAccessRegistrantOnly" "1 ---------------- None")
+states $YA $YB $YC $YU > /tmp/before
+run_vrxpr '' -d
+{ echo "$LIST0"; printf "$M0"; } > /tmp/expected
+check_run "display: exact listing of every managed LU through both hosts" /tmp/expected 0
+states $YA $YB $YC $YU > /tmp/after
+check_same "display: PR generation, keys and reservations unchanged" /tmp/before /tmp/after
+
+# ---- cancelled clears change nothing ----------------------------------------
+run_vrxpr 'x\n' -c
+{ echo "$LIST0"; printf "$M8$M5"; } > /tmp/expected
+check_run "clear cancelled with x at the PathID prompt" /tmp/expected 1
+
+run_vrxpr '0\nn\n' -c
+{ echo "$LIST0"; printf "$M8"; m9 0; printf "$M5"; } > /tmp/expected
+check_run "clear cancelled with n at the first confirmation" /tmp/expected 1
+
+run_vrxpr '0\ny\nn\n' -c
+{ echo "$LIST0"; printf "$M8"; m9 0; printf "$M10$M5"; } > /tmp/expected
+check_run "clear cancelled with n at the second confirmation" /tmp/expected 1
+
+run_vrxpr '' -c
+{ echo "$LIST0"; printf "$M8$M16$M16$M7"; } > /tmp/expected
+check_run "clear stopped by end of input" /tmp/expected 3
+
+run_vrxpr '1\ny\n' -c
+{ echo "$LIST0"; printf "$M8"; m9 1; printf "$M10$M6$M6$M7"; } > /tmp/expected
+check_run "clear stopped by end of input at the second confirmation" /tmp/expected 3
+
+states $YA $YB $YC $YU > /tmp/after
+check_same "cancelled clears: every registration and reservation as it was" /tmp/before /tmp/after
+
+# ---- clear an LU this host is not registered on: REGISTER, CLEAR -------------
+states $YB $YC $YU > /tmp/before
+run_vrxpr '0\ny\ny\n' -c
+{ echo "$LIST0"; printf "$M8"; m9 0; printf "$M10"; m11 0; printf "$M0"; } > /tmp/expected
+check_run "clear PathID 0 (REGISTER, CLEAR)" /tmp/expected 0
+check_cleared "clear PathID 0: no keys and no reservation left on the LU" $YA
+states $YB $YC $YU > /tmp/after
+check_same "clear PathID 0: the other LUs keep theirs" /tmp/before /tmp/after
+
+# ---- this host already registered under another key ------------------------
+LIST1=$(listing "0 ---------------- None" \
+    "2 B0B0000000000002 ExclusiveAccessRegistrantOnly" "1 ---------------- None")
+states $YA $YC $YU > /tmp/before
+run_vrxpr '1\ny\ny\n' -c
+{ echo "$LIST1"; printf "$M8"; m9 1; printf "$M10"; m11 1; printf "$M0"; } > /tmp/expected
+check_run "clear PathID 1 with this host registered under another key" /tmp/expected 0
+check_cleared "clear PathID 1: no keys and no reservation left on the LU" $YB
+states $YA $YC $YU > /tmp/after
+check_same "clear PathID 1: the other LUs keep theirs" /tmp/before /tmp/after
+
+# ---- after a fresh UNIT ATTENTION ------------------------------------------
+persist --out --register --param-sark=$KA $YA >/dev/null
+persist --out --reserve --param-rk=$KA --prout-type=5 $YA >/dev/null
+LIST2=$(listing "1 A0A0000000000001 WriteExclusiveRegistrantOnly" \
+    "0 ---------------- None" "1 ---------------- None")
+
+# A new LUN on this host's target: every LU of that nexus reports
+# REPORTED LUNS DATA HAS CHANGED next.
+export_lu $X 4 e
+XE=$(sg_of $HX 4)
+sg_turs $XU >/dev/null 2>&1
+if [ $? -eq 6 ]; then
+    report_pass "unit attention: a new LUN raises it on this host's LUs"
+else
+    report_fail "unit attention: a new LUN raises it on this host's LUs"
+fi
+run_vrxpr '' -d
+{ echo "$LIST2"; printf "$M0"; } > /tmp/expected
+check_run "display after a unit attention (CHECK CONDITION retried)" /tmp/expected 0
+
+# The unit attention raised while vrxpr waits at its prompt reaches REGISTER.
+states $YB $YC $YU > /tmp/before
+mkfifo /tmp/answers
+vrxpr -c < /tmp/answers > /tmp/out 2>/tmp/err &
+pid=$!
+exec 3> /tmp/answers
+if wait_for_prompt $pid; then
+    export_lu $X 5 f
+    XF=$(sg_of $HX 5)
+    printf '0\ny\ny\n' >&3
+else
+    echo "clear after a unit attention: vrxpr never read its input"
+fi
+exec 3>&-
+wait $pid
+echo $? > /tmp/rc
+rm -f /tmp/answers
+{ echo "$LIST2"; printf "$M8"; m9 0; printf "$M10"; m11 0; printf "$M0"; } > /tmp/expected
+check_run "clear after a unit attention (REGISTER retried)" /tmp/expected 0
+check_cleared "clear after a unit attention: no keys and no reservation left" $YA
+sg_turs $XA >/dev/null 2>&1; ra=$?
+sg_turs $XC >/dev/null 2>&1; rc=$?
+if [ $ra -eq 0 ] && [ $rc -eq 6 ]; then
+    report_pass "clear after a unit attention: vrxpr took it on the LU it cleared"
+else
+    echo "test unit ready: cleared LU $ra (expected 0), untouched LU $rc (expected 6)"
+    report_fail "clear after a unit attention: vrxpr took it on the LU it cleared"
+fi
+states $YB $YC $YU > /tmp/after
+check_same "clear after a unit attention: the other LUs keep theirs" /tmp/before /tmp/after
+
+# ---- the installation guard -----------------------------------------------
+dep=/lib/modules/$(uname -r)/modules.dep
+cp $dep /tmp/modules.dep.saved
+states $YA $YB $YC $YU > /tmp/before
+echo 'kernel/drivers/scsi/vrxfdrv.ko:' >> $dep
+run_vrxpr '' -d
+printf "$M21" > /tmp/expected
+check_run "guard: vrxfdrv.ko installed for the running kernel stops -d" /tmp/expected 2
+cp /tmp/modules.dep.saved $dep
+echo 'updates/VORXdsm.ko.xz: kernel/drivers/scsi/scsi_mod.ko' >> $dep
+run_vrxpr '' -c
+check_run "guard: VORXdsm.ko.xz installed stops -c" /tmp/expected 2
+cp /tmp/modules.dep.saved $dep
+states $YA $YB $YC $YU > /tmp/after
+check_same "guard: no LU touched" /tmp/before /tmp/after
+run_vrxpr '' -d
+LIST3=$(listing "0 ---------------- None" "0 ---------------- None" "1 ---------------- None")
+{ echo "$LIST3"; printf "$M0"; } > /tmp/expected
+check_run "guard: without the module file -d runs" /tmp/expected 0

@@ -1,0 +1,59 @@
+#!/bin/bash
+# The real-kernel test: boots a Debian cloud kernel under QEMU whose SCSI
+# target (LIO over tcm_loop) serves LUs of managed and unmanaged models,
+# runs guest-test.sh inside it and checks the report from its console.
+# Needs the packages of tools/deps/guest.txt; fetches the guest's own
+# packages into tools/guest/cache. VRXPR_EXE overrides the utility built.
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+cache=${VRXPR_GUEST_CACHE:-$here/cache}
+export VRXPR_GUEST_CACHE=$cache
+mkdir -p "$cache"
+log=$cache/test-guest.log
+
+give_up() {
+    echo "test-guest.sh: $*" >&2
+    echo "guest: 0 passed, 1 failed"
+    exit 1
+}
+
+for tool in qemu-system-x86_64 depmod modprobe cpio dpkg-deb apt-get gzip cmake; do
+    command -v $tool >/dev/null || give_up "missing $tool (tools/deps/guest.txt)"
+done
+
+"$here/fetch.sh" >/dev/null || give_up "fetching the guest's packages failed"
+kver=$(cat "$cache/kernel.release")
+
+exe=${VRXPR_EXE:-}
+if [ -z "$exe" ]; then
+    cmake -S "$repo" -B "$cache/build" -DVRXPR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release \
+        >"$cache/build.log" 2>&1 &&
+        cmake --build "$cache/build" --target vrxpr -j2 >>"$cache/build.log" 2>&1 ||
+        { tail -30 "$cache/build.log" >&2; give_up "building vrxpr failed"; }
+    exe=$cache/build/vrxpr
+fi
+
+img=$cache/test-initrd.img
+"$here/mkinitrd.sh" "$img" "$here/guest-test.sh" "$exe" || give_up "building the initramfs failed"
+
+start=$(date +%s)
+timeout 900 qemu-system-x86_64 -accel tcg -smp 1 -m 512M -nographic -no-reboot \
+    -kernel "$cache/kernel/boot/vmlinuz-$kver" -initrd "$img" \
+    -append "console=ttyS0 panic=-1 quiet" </dev/null 2>&1 | tr -d '\r' >"$log"
+echo "guest ran $(( $(date +%s) - start )) s; console log in $log"
+
+# The guest script's own lines; kernel messages stay in the log.
+awk '/GUEST-BEGIN/ { on = 1; next } /^GUEST-END/ { on = 0 } on && !/^\[ *[0-9]+\.[0-9]+\]/' "$log"
+passed=$(grep -c '^GUEST-PASS: ' "$log")
+failed=$(grep -c '^GUEST-FAIL: ' "$log")
+if ! grep -q '^GUEST-END' "$log"; then
+    echo "GUEST-FAIL: the guest did not finish its script"
+    failed=$((failed + 1))
+fi
+if [ "$passed" -eq 0 ]; then
+    failed=$((failed + 1))
+fi
+echo "guest: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
