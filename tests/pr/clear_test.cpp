@@ -1,0 +1,296 @@
+// Clear mode against the simulated storage: which commands change the
+// storage, when, and what the state machine does with every answer.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "pr/pr.h"
+#include "pr_storage.h"
+
+namespace {
+
+const char* const kQuorumRegs =
+    R"([{"host": "node-b", "key": "0x4E4F44454230303F"}, {"host": "node-c", "key": "0x0000000000000002"}])";
+// This host already registered through its port under a key it no longer knows.
+const char* const kQuorumRegsLocal =
+    R"([{"host": "node-b", "key": "0x4E4F44454230303F"}, {"host": "local:2", "key": "0x1111111111111111"}])";
+const char* const kQuorumResv = R"({"host": "node-b", "type": 5})";
+const char* const kDataRegs = R"([{"host": "node-c", "key": "0x0000000000000002"}])";
+const char* const kDataResv = R"({"host": "node-c", "type": 1})";
+
+const char* const kListing =
+    "PathID PathName                        KeyCount ReservedKey      Type\n"
+    "000000 0002.0000.0000000000000001.0000     2    4E4F44454230303F WriteExclusiveRegistrantOnly\n"
+    "000001 0002.0000.0000000000000001.0001     1    0000000000000002 WriteExclusive\n"
+    "000002 0002.0000.0000000000000002.0000     0    ---------------- None\n";
+const char* const kAsk =
+    "ROVT10655-I Specify the PathID of the LU for which you want to clear persistent reservation "
+    "information. (To cancel, press the x key):";
+const char* const kConfirm1 =
+    "ROVT10656-I The persistent reservation information of PathID = 0 will be cleared. Is this OK? [y/n]:";
+const char* const kConfirm2 =
+    "ROVT10657-I If you continue this process, the reservation of the LU you specified will be "
+    "cleared. Please confirm that no other servers are accessing this LU. [y/n]:";
+const char* const kCleared = "ROVT10658-I The persistent reservation information of PathID = 0 was cleared.\n";
+const char* const kCancel = "ROVT10651-I The user terminated the operation.\n";
+
+// quorum (PathID 0, drive 4) reserved, data (1, drive 6) with a key and a
+// reservation, empty (2, drive 8) without keys.
+std::string ThreeLus(const std::string& quorumRegs = kQuorumRegs, const std::string& quorumFaults = "",
+                     const std::string& extraDrives = "")
+{
+    return Storage({{"quorum", 1, 0, 4, Managed(quorumRegs, kQuorumResv, quorumFaults)},
+                    {"data", 1, 1, 6, Managed(kDataRegs, kDataResv)},
+                    {"empty", 2, 0, 8, Managed("")}},
+                   extraDrives);
+}
+
+std::vector<PrRequest> OutRequests(const std::string& stateText)
+{
+    std::vector<PrRequest> out;
+    for (const PrRequest& r : PrRequests(stateText))
+        if (r.cdb.rfind("5F", 0) == 0) out.push_back(r);
+    return out;
+}
+
+std::vector<std::string> OutCdbs(const std::string& stateText)
+{
+    std::vector<std::string> out;
+    for (const PrRequest& r : OutRequests(stateText)) out.push_back(r.cdb);
+    return out;
+}
+
+std::vector<std::string> Repeat(const char* cdb, int n) { return std::vector<std::string>(n, cdb); }
+
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::string Msg14(const char* sa, const char* status, const char* error = "0x0")
+{
+    return std::string("ROVT10661-E The SCSI command failed. SCSI Code=0x5f, Service Action = ") + sa +
+           ", Status Code = " + status + ", Error Code = " + error +
+           ", LU = 0002.0000.0000000000000001.0000\n";
+}
+
+// Every PERSISTENT RESERVE OUT: the chosen LU's drive, the exact CDB, a
+// 24-byte transfer equal to the parameter list length, the key in place.
+void ExpectOutLayout(const std::string& stateText)
+{
+    for (const PrRequest& r : OutRequests(stateText)) {
+        EXPECT_EQ(r.drive, 4);
+        EXPECT_EQ(r.lu, "quorum");
+        EXPECT_EQ(r.direction, "out");
+        EXPECT_EQ(r.transferLength, 24);
+        EXPECT_EQ(r.dataOut, r.cdb == kCdbClear ? ClearParams() : RegisterParams()) << r.cdb;
+    }
+}
+
+TEST(PrClear, RegistrantKeyIsSevenCapitalsAndAZero)
+{
+    for (int i = 0; i < 7; ++i) EXPECT_TRUE(g_RegistrantKey[i] >= 'A' && g_RegistrantKey[i] <= 'Z') << i;
+    EXPECT_EQ(g_RegistrantKey[7], 0);
+}
+
+TEST(PrClear, ClearsTheChosenLuOnlyAfterBothConfirmations)
+{
+    std::string storage = ThreeLus();
+    SimRun before = RunSim({"-d"}, storage);
+    SimRun run = RunSim({"-c"}, storage, "0\ny\ny\n");
+    EXPECT_EQ(run.r.code, 0) << run.r.err;
+    EXPECT_EQ(run.r.out, std::string(kListing) + kAsk + kConfirm1 + kConfirm2 + kCleared + kDone);
+    EXPECT_EQ(OutCdbs(run.stateText), (std::vector<std::string>{kCdbRegister, kCdbClear}));
+    ExpectOutLayout(run.stateText);
+    EXPECT_EQ(PrState(run.stateText, "quorum"), "registrations: reservation:");
+    EXPECT_EQ(PrState(run.stateText, "data"), PrState(before.stateText, "data"));
+    EXPECT_EQ(PrState(run.stateText, "empty"), PrState(before.stateText, "empty"));
+
+    // The next listing shows the LU free; the others as they were.
+    SimRun after = RunSim({"-d"}, run.stateText);
+    EXPECT_EQ(after.r.out, std::string(kHeader) +
+                               "000000 0002.0000.0000000000000001.0000     0    ---------------- None\n" +
+                               std::string(kListing).substr(std::string(kListing).find("\n000001 ") + 1) + kDone);
+}
+
+TEST(PrClear, HostRegisteredUnderAnotherKeyIsTakenOver)
+{
+    std::string storage = ThreeLus(kQuorumRegsLocal);
+    SimRun run = RunSim({"-c"}, storage, "0\ny\ny\n");
+    EXPECT_EQ(run.r.code, 0) << run.r.err;
+    EXPECT_EQ(run.r.out.substr(run.r.out.size() - std::string(kCleared).size() - std::string(kDone).size()),
+              std::string(kCleared) + kDone);
+    std::vector<PrRequest> out = OutRequests(run.stateText);
+    ASSERT_EQ(OutCdbs(run.stateText),
+              (std::vector<std::string>{kCdbRegister, kCdbRegisterIgnore, kCdbClear}));
+    EXPECT_EQ(out[0].status, 0x18);
+    ExpectOutLayout(run.stateText);
+    EXPECT_EQ(PrState(run.stateText, "quorum"), "registrations: reservation:");
+}
+
+struct SequenceCase {
+    const char* name;
+    std::string faults;
+    bool local;  // this host registered under another key
+    int code;
+    std::string tail;  // what follows the second confirmation
+    std::vector<std::string> cdbs;
+};
+
+std::string Fault(const char* command, const std::string& what, int times = 1)
+{
+    return std::string("{\"command\": \"") + command + "\", " + what +
+           ", \"times\": " + std::to_string(times) + "}";
+}
+
+class PrClearSequence : public ::testing::TestWithParam<SequenceCase> {};
+
+TEST_P(PrClearSequence, SendsAndEndsAsTheStateMachineSays)
+{
+    const SequenceCase& c = GetParam();
+    std::string storage = ThreeLus(c.local ? kQuorumRegsLocal : kQuorumRegs, "[" + c.faults + "]");
+    SimRun run = RunSim({"-c"}, storage, "0\ny\ny\n");
+    EXPECT_EQ(run.r.code, c.code) << run.r.err;
+    EXPECT_EQ(run.r.out, std::string(kListing) + kAsk + kConfirm1 + kConfirm2 + c.tail);
+    EXPECT_EQ(OutCdbs(run.stateText), c.cdbs);
+    ExpectOutLayout(run.stateText);
+    if (c.code == 0) {
+        EXPECT_EQ(PrState(run.stateText, "quorum"), "registrations: reservation:");
+    }
+}
+
+const std::string kSuccess = std::string(kCleared) + kDone;
+
+INSTANTIATE_TEST_SUITE_P(
+    Clear, PrClearSequence,
+    ::testing::Values(
+        SequenceCase{"IoDeviceOnRegisterActsAsConflict", Fault("REGISTER", "\"error\": 1117"), false, 0,
+                     kSuccess, {kCdbRegister, kCdbRegisterIgnore, kCdbClear}},
+        // CLEAR gets its own 16 attempts after REGISTER used eleven.
+        SequenceCase{"TenCheckConditionsOnRegister",
+                     Fault("REGISTER", "\"status\": 2", 10) + ", " + Fault("CLEAR", "\"status\": 2", 15),
+                     false, 0, kSuccess, Join(Repeat(kCdbRegister, 11), Repeat(kCdbClear, 16))},
+        SequenceCase{"SixteenCheckConditionsOnClear", Fault("CLEAR", "\"status\": 2", 16), false, 3,
+                     Msg14("0x3", "0x2"), Join({kCdbRegister}, Repeat(kCdbClear, 16))},
+        SequenceCase{"SixteenCheckConditionsOnRegister", Fault("REGISTER", "\"status\": 2", 16), false, 3,
+                     Msg14("0x0", "0x2"), Repeat(kCdbRegister, 16)},
+        SequenceCase{"SixteenCheckConditionsOnRegisterIgnore",
+                     Fault("REGISTER AND IGNORE EXISTING KEY", "\"status\": 2", 16), true, 3,
+                     Msg14("0x6", "0x2"), Join({kCdbRegister}, Repeat(kCdbRegisterIgnore, 16))},
+        // No third registration is tried.
+        SequenceCase{"ConflictOnRegisterIgnore",
+                     Fault("REGISTER AND IGNORE EXISTING KEY", "\"status\": 24"), true, 3,
+                     Msg14("0x6", "0x18"), {kCdbRegister, kCdbRegisterIgnore}},
+        SequenceCase{"IoDeviceOnRegisterIgnore",
+                     Fault("REGISTER AND IGNORE EXISTING KEY", "\"error\": 1117"), true, 3,
+                     Msg14("0x6", "0x18"), {kCdbRegister, kCdbRegisterIgnore}},
+        SequenceCase{"ConflictOnClear", Fault("CLEAR", "\"status\": 24"), false, 3, Msg14("0x3", "0x18"),
+                     {kCdbRegister, kCdbClear}},
+        SequenceCase{"BusyOnRegister", Fault("REGISTER", "\"status\": 8"), false, 3, Msg14("0x0", "0x8"),
+                     {kCdbRegister}},
+        // A failed request names the system error.
+        SequenceCase{"RequestFailsOnRegisterIgnore",
+                     Fault("REGISTER AND IGNORE EXISTING KEY", "\"error\": 5"), true, 3,
+                     Msg14("0x6", "0x0", "0x5"), {kCdbRegister, kCdbRegisterIgnore}}),
+    [](const ::testing::TestParamInfo<SequenceCase>& info) { return std::string(info.param.name); });
+
+TEST(PrClear, DriveThatNoLongerOpensForRegister)
+{
+    // Discovery, READ KEYS and READ RESERVATION open drive 4; REGISTER cannot.
+    std::string storage = ThreeLus();
+    storage.replace(storage.find("{\"drive\": 4,"), 12,
+                    "{\"drive\": 4, \"open_error\": 5, \"opens_before_error\": 3,");
+    SimRun run = RunSim({"-c"}, storage, "0\ny\ny\n");
+    EXPECT_EQ(run.r.code, 3) << run.r.err;
+    EXPECT_EQ(run.r.out, std::string(kListing) + kAsk + kConfirm1 + kConfirm2 +
+                             "ROVT10668-E An attempt to open a device failed. Device name = "
+                             "\\\\.\\PhysicalDrive4\n");
+    EXPECT_TRUE(OutRequests(run.stateText).empty());
+}
+
+struct NoClearCase {
+    const char* name;
+    std::string storage;
+    std::string input;
+    int code;
+    std::string out;
+};
+
+const std::string kReenterId =
+    "ROVT10663-W The input value is invalid. Specify the PathID of the LU for you want to clear "
+    "persistent reservation information. (To cancel: press the x key):";
+const std::string kStop = "ROVT10652-E The entered value is invalid. The operation will now stop.\n";
+const std::string kReenterYn = "ROVT10653-W The entered value is invalid. Please re-enter it [y/n]:";
+
+std::string NoKeys()
+{
+    return Storage({{"a", 1, 0, 4, Managed("")}, {"b", 1, 1, 6, Managed("", R"({"host": "node-b", "type": 5})")}});
+}
+
+class PrClearNotSent : public ::testing::TestWithParam<NoClearCase> {};
+
+TEST_P(PrClearNotSent, LeavesTheStorageAsItWas)
+{
+    const NoClearCase& c = GetParam();
+    SimRun before = RunSim({"-d"}, c.storage);
+    SimRun run = RunSim({"-c"}, c.storage, c.input);
+    EXPECT_EQ(run.r.code, c.code) << run.r.err;
+    EXPECT_EQ(run.r.out, c.out);
+    EXPECT_TRUE(OutRequests(run.stateText).empty());
+    for (const char* lu : {"quorum", "data", "empty", "a", "b"}) {
+        if (c.storage.find(std::string("\"") + lu + "\": {") == std::string::npos) continue;
+        EXPECT_EQ(PrState(run.stateText, lu), PrState(before.stateText, lu)) << lu;
+    }
+}
+
+const std::string kThree = ThreeLus();
+const std::string kPrompted = std::string(kListing) + kAsk;
+
+INSTANTIATE_TEST_SUITE_P(
+    Clear, PrClearNotSent,
+    ::testing::Values(
+        NoClearCase{"NoToFirstConfirmation", kThree, "0\nn\n", 1, kPrompted + kConfirm1 + kCancel},
+        NoClearCase{"NoToSecondConfirmation", kThree, "0\ny\nN\n", 1,
+                    kPrompted + kConfirm1 + kConfirm2 + kCancel},
+        NoClearCase{"CancelAtPathId", kThree, "X\n", 1, kPrompted + kCancel},
+        NoClearCase{"ThreeInvalidPathIds", kThree, "3\n-1\n0000000000\n", 3,
+                    kPrompted + kReenterId + kReenterId + kStop},
+        NoClearCase{"ThreeInvalidConfirmations", kThree, "0\nyes\n\n y\n", 3,
+                    kPrompted + kConfirm1 + kReenterYn + kReenterYn + kStop},
+        NoClearCase{"EndOfInputAtPathId", kThree, "", 3, kPrompted + kReenterId + kReenterId + kStop},
+        NoClearCase{"EndOfInputAtSecondConfirmation", kThree, "0\ny\n", 3,
+                    kPrompted + kConfirm1 + kConfirm2 + kReenterYn + kReenterYn + kStop},
+        NoClearCase{"LuWithoutKeys", kThree, "2\ny\ny\n", 0,
+                    kPrompted + "ROVT10666-I There is no persistent reservation information for the LU "
+                                "of PathID = 2. The clear processing will not be executed.\n"},
+        // KeyCount alone decides: a reservation without keys is not offered.
+        NoClearCase{"NoLuWithKeys", NoKeys(), "0\ny\ny\n", 0,
+                    std::string(kHeader) +
+                        "000000 0002.0000.0000000000000001.0000     0    ---------------- None\n"
+                        "000001 0002.0000.0000000000000001.0001     0    ---------------- None\n"
+                        "ROVT10659-I There is no LU for which persistent reservation information exists.\n"},
+        NoClearCase{"SurveyFailsFirst",
+                    ThreeLus(kQuorumRegs, R"([{"command": "READ RESERVATION", "status": 24}])"), "0\ny\ny\n", 3,
+                    "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x1, Status Code = "
+                    "0x18, Error Code = 0x0, LU = 0002.0000.0000000000000001.0000\n"}),
+    [](const ::testing::TestParamInfo<NoClearCase>& info) { return std::string(info.param.name); });
+
+TEST(PrClear, ChoosingTheSecondLuTouchesOnlyIt)
+{
+    std::string storage = ThreeLus();
+    SimRun before = RunSim({"-d"}, storage);
+    SimRun run = RunSim({"-c"}, storage, "1\ny\ny\n");
+    EXPECT_EQ(run.r.code, 0) << run.r.err;
+    EXPECT_NE(run.r.out.find("PathID = 1 was cleared.\n"), std::string::npos) << run.r.out;
+    for (const PrRequest& r : OutRequests(run.stateText)) {
+        EXPECT_EQ(r.drive, 6);
+        EXPECT_EQ(r.lu, "data");
+    }
+    EXPECT_EQ(OutCdbs(run.stateText), (std::vector<std::string>{kCdbRegister, kCdbClear}));
+    EXPECT_EQ(PrState(run.stateText, "data"), "registrations: reservation:");
+    EXPECT_EQ(PrState(run.stateText, "quorum"), PrState(before.stateText, "quorum"));
+}
+
+}  // namespace
