@@ -10,15 +10,16 @@ bash "$root/tools/install-deps.sh" "$root/tools/deps/pr.txt" || { echo "$suite: 
 sanitize=${VRXPR_SANITIZE:-OFF}
 dir="$root/build-pr"
 [ "$sanitize" = ON ] && dir="$root/build-pr-asan"
+mkdir -p "$dir"
 if ! cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVRXPR_TESTS=ON \
-       -DVRXPR_SANITIZE="$sanitize" >"$dir.configure.log" 2>&1 ||
-   ! cmake --build "$dir" -j "$(nproc)" --target test_pr >"$dir.build.log" 2>&1; then
-  cat "$dir.configure.log" "$dir.build.log" 2>/dev/null | tail -n 60
+       -DVRXPR_SANITIZE="$sanitize" >"$dir/pr-configure.log" 2>&1 ||
+   ! cmake --build "$dir" -j "$(nproc)" --target test_pr >"$dir/pr-build.log" 2>&1; then
+  cat "$dir/pr-configure.log" "$dir/pr-build.log" 2>/dev/null | tail -n 60
   echo "$suite: 0 passed, 1 failed"
   exit 1
 fi
 
-log="$dir.test.log"
+log="$dir/pr-test.log"
 "$dir/tests/test_pr" --gtest_color=no >"$log" 2>&1
 rc=$?
 grep -E "^\[ *(FAILED|PASSED) *\]|Failure$" "$log" | tail -n 60
