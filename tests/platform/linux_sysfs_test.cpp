@@ -1,0 +1,233 @@
+// The native build against a made-up /sys, /dev and /lib/modules
+// (VRXPR_TEST_ROOT): SCSI hosts as ports, their devices as inquiry records,
+// and kernel modules standing in for the service keys. No sg device exists
+// under the fake /dev, so the first LU in discovery order is the one that
+// message 20 names.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <sys/utsname.h>
+
+#include "run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kNoDrive[] = "ROVT10667-C An attempt to the get physical drive number failed. LU = ";
+const char kNoLu[] = "ROVT10660-I There is no LU managed by VORX.\n";
+const char kInstalled[] =
+    "ROVT10669-W The utility for clearing VORX persistent reservation (vrxpr) cannot be "
+    "executed because VORX is installed.\n";
+
+struct FAKE_ROOT {
+    std::string Dir;
+};
+
+FAKE_ROOT MakeRoot()
+{
+    FAKE_ROOT r{MakeTempDir()};
+    fs::create_directories(r.Dir + "/sys/class/scsi_host");
+    fs::create_directories(r.Dir + "/sys/bus/scsi/devices");
+    fs::create_directories(r.Dir + "/sys/module");
+    fs::create_directories(r.Dir + "/dev");
+    return r;
+}
+
+void AddHost(const FAKE_ROOT& r, unsigned host)
+{
+    fs::create_directories(r.Dir + "/sys/class/scsi_host/host" + std::to_string(host));
+}
+
+// 96 bytes of standard INQUIRY data, as the kernel keeps it, or fewer.
+void AddDevice(const FAKE_ROOT& r, const std::string& hctl, const std::string& vendor,
+               const std::string& product, size_t length = 96)
+{
+    std::string inq(96, '\0');
+    inq[2] = 0x06;
+    inq[3] = 0x02;
+    inq[4] = 91;
+    std::string id = (vendor + std::string(8, ' ')).substr(0, 8) +
+                     (product + std::string(16, ' ')).substr(0, 16) + "4.0 ";
+    inq.replace(8, id.size(), id);
+    std::string dir = r.Dir + "/sys/bus/scsi/devices/" + hctl;
+    fs::create_directories(dir);
+    WriteFile(dir + "/inquiry", inq.substr(0, length));
+}
+
+std::string ModulesDir(const FAKE_ROOT& r)
+{
+    utsname u;
+    uname(&u);
+    std::string dir = r.Dir + "/lib/modules/" + u.release;
+    fs::create_directories(dir);
+    return dir;
+}
+
+RunResult RunDisplay(const FAKE_ROOT& r)
+{
+    RunOptions opt;
+    opt.unsetEnv = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    opt.env = {{"VRXPR_TEST_ROOT", r.Dir}};
+    return RunProgram(LinuxExe(), {"-d"}, opt);
+}
+
+void ExpectFirstLu(const FAKE_ROOT& r, const std::string& luName)
+{
+    RunResult res = RunDisplay(r);
+    EXPECT_EQ(res.out, kNoDrive + luName + "\n");
+    EXPECT_EQ(res.code, 3);
+}
+
+TEST(LinuxPorts, RecordsFollowTargetThenLunNumerically)
+{
+    // Enough managed LUs that the folder's own order cannot pass for the
+    // right one, and names that sort differently as text ("12" before "3").
+    FAKE_ROOT r = MakeRoot();
+    AddHost(r, 2);
+    for (const char* hctl : {"2:0:10:0", "2:0:0:12", "2:0:2:1", "2:0:1:0", "2:0:0:30", "2:0:9:9",
+                             "2:0:0:3", "2:0:3:0", "2:0:1:10", "2:0:0:4", "2:0:5:5", "2:0:0:7"})
+        AddDevice(r, hctl, "LOX", "KAMBERLON");
+    AddDevice(r, "2:0:0:1", "ACME", "DISK");
+    AddDevice(r, "2:0:0:2", "LOX", "KAMBERLON2");  // unmanaged: row 8 compares 24 bytes
+    ExpectFirstLu(r, "0002.0000.0000000000000000.0003");
+}
+
+TEST(LinuxPorts, ChannelIsTheBusPosition)
+{
+    FAKE_ROOT r = MakeRoot();
+    AddHost(r, 1);
+    AddDevice(r, "1:2:5:1", "ZORBELT", "TQ11");
+    AddDevice(r, "1:0:0:0", "ACME", "DISK");
+    ExpectFirstLu(r, "0001.0002.0000000000000005.0001");
+}
+
+TEST(LinuxPorts, AddressesBeyondOneByteAreLeftOut)
+{
+    FAKE_ROOT r = MakeRoot();
+    AddHost(r, 3);
+    AddDevice(r, "3:0:256:0", "ZORBELT", "TQ22");
+    AddDevice(r, "3:0:0:256", "ZORBELT", "TQ22");
+    AddDevice(r, "3:0:255:255", "KN", "VELA");
+    ExpectFirstLu(r, "0003.0000.00000000000000FF.00FF");
+}
+
+TEST(LinuxPorts, EachPortListsOnlyItsOwnHostsDevices)
+{
+    FAKE_ROOT r = MakeRoot();
+    AddHost(r, 1);
+    AddHost(r, 12);
+    AddHost(r, 16);  // beyond the ports scanned
+    AddDevice(r, "16:0:0:0", "ZORBELT", "TQ22");
+    AddDevice(r, "12:0:4:0", "ZORBELT", "TQ33");
+    AddDevice(r, "1:0:1:0", "ACME", "DISK");
+    ExpectFirstLu(r, "000C.0000.0000000000000004.0000");
+
+    // A device whose host has no port entry is not reached either.
+    FAKE_ROOT r2 = MakeRoot();
+    AddDevice(r2, "4:0:0:0", "ZORBELT", "TQ22");
+    RunResult res = RunDisplay(r2);
+    EXPECT_EQ(res.out, kNoLu);
+    EXPECT_EQ(res.code, 0);
+}
+
+TEST(LinuxPorts, ShortInquiryDataSelectsNothing)
+{
+    FAKE_ROOT r = MakeRoot();
+    AddHost(r, 0);
+    AddDevice(r, "0:0:0:0", "ZORBELT", "TQ22", 14);  // cut inside the product
+    AddDevice(r, "0:0:0:1", "ZORBELT", "TQ44", 0);
+    AddDevice(r, "0:0:0:2", "ZORBELT", "TQ44", 36);
+    ExpectFirstLu(r, "0000.0000.0000000000000000.0002");
+}
+
+TEST(LinuxPorts, TooManyDevicesForTheAreaFailsTheRequest)
+{
+    FAKE_ROOT r = MakeRoot();
+    AddHost(r, 0);
+    AddHost(r, 5);
+    AddDevice(r, "0:0:0:0", "ZORBELT", "TQ22");
+    for (int t = 0; t < 16; ++t)
+        for (int l = 0; l < 10; ++l)
+            AddDevice(r, "5:0:" + std::to_string(t) + ":" + std::to_string(l), "ACME", "DISK");
+    RunResult res = RunDisplay(r);
+    EXPECT_EQ(res.out, "ROVT10664-E An attempt to acquire Inquiry data failed. "
+                       "PortNo = 0x5, Error Code = 0xea\n");
+    EXPECT_EQ(res.code, 3);
+}
+
+TEST(LinuxPorts, NoHostsAndNoDrivesEndWithNoLu)
+{
+    FAKE_ROOT r = MakeRoot();
+    RunResult res = RunDisplay(r);
+    EXPECT_EQ(res.out, kNoLu);
+    EXPECT_EQ(res.code, 0);
+
+    // A host without the SCSI bus folder has no devices.
+    FAKE_ROOT r2 = MakeRoot();
+    AddHost(r2, 0);
+    fs::remove_all(r2.Dir + "/sys/bus");
+    res = RunDisplay(r2);
+    EXPECT_EQ(res.out, kNoLu);
+    EXPECT_EQ(res.code, 0);
+}
+
+TEST(LinuxGuard, LoadedModuleOfAServiceNameMeansInstalled)
+{
+    for (const char* name : {"VORXdsm", "vorxdsm", "vrxfdrv", "VRXFDRV"}) {
+        SCOPED_TRACE(name);
+        FAKE_ROOT r = MakeRoot();
+        fs::create_directories(r.Dir + "/sys/module/" + name);
+        RunResult res = RunDisplay(r);
+        EXPECT_EQ(res.out, kInstalled);
+        EXPECT_EQ(res.code, 2);
+    }
+}
+
+TEST(LinuxGuard, ModuleFileForTheRunningKernelMeansInstalled)
+{
+    for (const char* line : {"kernel/drivers/scsi/vrxfdrv.ko:\n",
+                             "updates/dkms/VORXdsm.ko.xz: kernel/drivers/scsi/scsi_mod.ko.xz\n",
+                             "extra/vrxfdrv.ko.zst:\n", "extra/vorxdsm.ko.gz:\n"}) {
+        SCOPED_TRACE(line);
+        FAKE_ROOT r = MakeRoot();
+        WriteFile(ModulesDir(r) + "/modules.dep",
+                  std::string("kernel/fs/configfs/configfs.ko:\n") + line);
+        RunResult res = RunDisplay(r);
+        EXPECT_EQ(res.out, kInstalled);
+        EXPECT_EQ(res.code, 2);
+    }
+}
+
+TEST(LinuxGuard, OtherModulesDoNotCount)
+{
+    FAKE_ROOT r = MakeRoot();
+    fs::create_directories(r.Dir + "/sys/module/vrxfdrv2");
+    fs::create_directories(r.Dir + "/sys/module/scsi_mod");
+    WriteFile(ModulesDir(r) + "/modules.dep",
+              "kernel/drivers/vrxfdrv/helper.ko: kernel/drivers/vrxfdrv.ko\n"
+              "kernel/drivers/vorxdsm.ko.bak:\n"
+              "kernel/drivers/xvrxfdrv.ko:\n");
+    RunResult res = RunDisplay(r);
+    EXPECT_EQ(res.out, kNoLu);
+    EXPECT_EQ(res.code, 0);
+
+    // No module tree at all for the running kernel: nothing installed.
+    FAKE_ROOT r2 = MakeRoot();
+    res = RunDisplay(r2);
+    EXPECT_EQ(res.out, kNoLu);
+    EXPECT_EQ(res.code, 0);
+}
+
+TEST(LinuxGuard, UncheckableModuleListIsAnInternalError)
+{
+    FAKE_ROOT r = MakeRoot();
+    fs::create_directories(ModulesDir(r) + "/modules.dep");  // a folder: cannot be read
+    RunResult res = RunDisplay(r);
+    EXPECT_EQ(res.out, "ROVT10648-E An internal error occurred in the vrxpr command. "
+                       "Error Code = QelVRXPR_ChkVORXReg()001\n");
+    EXPECT_EQ(res.code, 4);
+}
+
+}  // namespace
