@@ -4,8 +4,8 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/tools/install-deps.sh" "$root/tools/deps/build.txt"
-cmake -S "$root" -B "$root/build" -G Ninja -DVRXPR_TESTS=OFF >/dev/null
-cmake --build "$root/build" --target vrxpr-sim >/dev/null
+cmake -S "$root" -B "$root/build-demo" -G Ninja -DVRXPR_TESTS=OFF >/dev/null
+cmake --build "$root/build-demo" --target vrxpr-sim >/dev/null
 mkdir -p "$root/demo"
 cd "$root/demo"
-exec "$root/build/vrxpr-sim" "${@:--d}"
+exec "$root/build-demo/vrxpr-sim" "${@:--d}"
