@@ -15,7 +15,7 @@ corpus="$dir/corpus"
 mkdir -p "$corpus"
 cp "$root"/tests/fuzz/seeds/* "$corpus"/ 2>/dev/null
 if "$dir/fuzz_device_data" -max_total_time="$seconds" -max_len=16385 -timeout=5 \
-     -print_final_stats=1 "$corpus" >"$dir.run.log" 2>&1; then
+     -print_final_stats=1 -artifact_prefix="$dir/" "$corpus" >"$dir.run.log" 2>&1; then
   grep -E "stat::number_of_executed_units|Done" "$dir.run.log" | tail -n 2
   echo "fuzz: 1 passed, 0 failed"
 else

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
         // The transport always hands the parser a full, zero-filled buffer.
         static PR_DATA buf;
         std::memset(buf.Bytes, 0, sizeof buf.Bytes);
-        std::memcpy(buf.Bytes, answer.data(), answer.size() < PR_DATA_LEN ? answer.size() : PR_DATA_LEN);
+        if (!answer.empty())
+            std::memcpy(buf.Bytes, answer.data(), answer.size() < PR_DATA_LEN ? answer.size() : PR_DATA_LEN);
         static LU_INFO node;
         PR_INFO entry;
         std::memset(&entry, 0xA5, sizeof entry);
