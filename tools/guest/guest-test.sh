@@ -198,7 +198,7 @@ check_same "clear PathID 0: the other LUs keep theirs" /tmp/before /tmp/after
 LIST1=$(listing "0 ---------------- None" \
     "2 B0B0000000000002 ExclusiveAccessRegistrantOnly" "1 ---------------- None")
 states $YA $YC $YU > /tmp/before
-# Answers ended by CR LF, as a Windows-side terminal would send them.
+# Answers ended by CR LF.
 run_vrxpr '1\r\ny\r\ny\r\n' -c
 { echo "$LIST1"; printf "$M8"; m9 1; printf "$M10"; m11 1; printf "$M0"; } > /tmp/expected
 check_run "clear PathID 1 with this host registered under another key (CR LF answers)" /tmp/expected 0
