@@ -67,12 +67,12 @@ row() {
     printf '%06d %04X.0000.0000000000000001.%04X %5d    %s %s\n' "$@"
 }
 listing() {
-    local h lun spec p=0
+    local h lun state p=0
     echo 'PathID PathName                        KeyCount ReservedKey      Type'
     for h in $HX $HY; do
         lun=0
-        for spec in "$1" "$2" "$3"; do
-            row $p $h $lun $spec
+        for state in "$1" "$2" "$3"; do
+            row $p $h $lun $state
             p=$((p + 1))
             lun=$((lun + 1))
             [ $lun -eq 2 ] && lun=3
