@@ -7,16 +7,9 @@
 #include <vector>
 
 #include "run.h"
+#include "texts.h"
 
 namespace {
-
-const char kHelp[] =
-    "vrxpr.exe [-c | -d | -h]\n"
-    "  -c : Clears Persistent Reservation on a specific LU.\n"
-    "  -d : Displays Persistent Reservation information for each LU managed\n"
-    "       by VORX.\n"
-    "  -h : Displays Help.\n"
-    "  (No option specified): Displays vrxpr.exe instructions.\n";
 
 const char kDescriptionFirstLine[] =
     "This utility is for releasing a Persistent Reserve existing on an LU.\n";
@@ -44,7 +37,7 @@ TEST(Options, HelpInEitherCase)
     for (const char* opt : {"-h", "-H"}) {
         SimRun run = RunSim({opt}, kEmpty);
         EXPECT_EQ(run.r.code, 0) << opt;
-        EXPECT_EQ(run.r.out, kHelp) << opt;
+        EXPECT_EQ(run.r.out, kHelpEn) << opt;
         EXPECT_TRUE(OpenedDevices(run.stateText).empty());
     }
 }

@@ -7,6 +7,7 @@
 
 #include "msg/msg.h"
 #include "run.h"
+#include "texts.h"
 
 namespace {
 
@@ -47,25 +48,6 @@ const char* const kJapanese[MSG_COUNT] = {
              "対象の LU が使用されていないことを確認した後、本ユティリティを使用してく\n"
              "ださい。ユティリティの使用方法は vrxpr -h を実行して確認してください。\n",
 };
-
-const char kHelpEn[] =
-    "vrxpr.exe [-c | -d | -h]\n"
-    "  -c : Clears Persistent Reservation on a specific LU.\n"
-    "  -d : Displays Persistent Reservation information for each LU managed\n"
-    "       by VORX.\n"
-    "  -h : Displays Help.\n"
-    "  (No option specified): Displays vrxpr.exe instructions.\n";
-
-const char kDescriptionEn[] =
-    "This utility is for releasing a Persistent Reserve existing on an LU.\n"
-    "When VORX is introduced into an MSCS environment, VORX issues a\n"
-    "Persistent Reserve. If VORX is uninstalled while all the cables\n"
-    "connecting storage with the host are disconnected, a Persistent Reserve\n"
-    "might remain on the LU. If a Persistent Reserve remains, release it by\n"
-    "using this utility. Before releasing the Persistent Reserve, make sure\n"
-    "that other servers are not using the LU that is the target of the\n"
-    "release operation. To view details on how to use the utility, execute\n"
-    "\"vrxpr -h\".\n";
 
 std::string State(const std::string& languageJson)
 {

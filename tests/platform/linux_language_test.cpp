@@ -8,49 +8,9 @@
 #include <vector>
 
 #include "run.h"
+#include "texts.h"
 
 namespace {
-
-const char kHelpEn[] =
-    "vrxpr.exe [-c | -d | -h]\n"
-    "  -c : Clears Persistent Reservation on a specific LU.\n"
-    "  -d : Displays Persistent Reservation information for each LU managed\n"
-    "       by VORX.\n"
-    "  -h : Displays Help.\n"
-    "  (No option specified): Displays vrxpr.exe instructions.\n";
-
-const char kHelpJa[] =
-    "vrxpr.exe [-c | -d | -h]\n"
-    "  -c : 特定の LU に対して Persistent Reservation 情報をクリアします。\n"
-    "  -d : VORX 管理対象 LU の Persistent Reservation 情報を一覧表示します。\n"
-    "  -h : ヘルプを表示します。\n"
-    "  (オプション指定なし) : vrxpr.exe の説明を表示します。\n";
-
-const char kDescriptionJa[] =
-    "  本ユティリティは、LU に存在している Persistent Reserve を解除するため\n"
-    "のものです。MSCS 環境で VORX を導入した場合、VORX が Persistent Reserve \n"
-    "を発行します。ホストとストレージを接続しているケーブルをすべて断線させた\n"
-    "まま VORX をアンインストールした場合、Persistent Reserve が LU に残った\n"
-    "ままとなる場合があります。このような場合、本ユティリティを使用して \n"
-    "Persistent Reserve を解除してください。解除する場合、他のサーバから解除\n"
-    "対象の LU が使用されていないことを確認した後、本ユティリティを使用してく\n"
-    "ださい。ユティリティの使用方法は vrxpr -h を実行して確認してください。\n";
-
-// An independent conversion of the expected text.
-std::string Convert(const std::string& text, const char* to)
-{
-    iconv_t cd = iconv_open(to, "UTF-8");
-    if (cd == (iconv_t)-1) throw std::runtime_error(std::string("no converter to ") + to);
-    std::vector<char> out(text.size() * 4 + 16);
-    char* in = const_cast<char*>(text.data());
-    size_t inLeft = text.size();
-    char* o = out.data();
-    size_t outLeft = out.size();
-    size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
-    iconv_close(cd);
-    if (r == (size_t)-1) throw std::runtime_error("conversion failed");
-    return std::string(out.data(), out.size() - outLeft);
-}
 
 // Only the given locale variables are set.
 RunResult RunWithLocale(const std::vector<std::pair<std::string, std::string>>& vars,
@@ -88,16 +48,16 @@ TEST(LinuxLanguage, ShiftJisLocaleWritesCodePage932Unchanged)
     for (const char* value : {"ja_JP.SJIS", "ja_JP.Shift_JIS", "ja_JP.CP932"}) {
         SCOPED_TRACE(value);
         RunResult h = RunWithLocale({{"LANG", value}}, {"-h"});
-        EXPECT_EQ(h.out, Convert(kHelpJa, "CP932"));
+        EXPECT_EQ(h.out, ToCp932(kHelpJa));
         RunResult d = RunWithLocale({{"LANG", value}}, {});
-        EXPECT_EQ(d.out, Convert(kDescriptionJa, "CP932"));
+        EXPECT_EQ(d.out, ToCp932(kDescriptionJa));
     }
 }
 
 TEST(LinuxLanguage, OtherJapaneseCharsetIsHonoured)
 {
     RunResult h = RunWithLocale({{"LANG", "ja_JP.eucJP"}}, {"-h"});
-    EXPECT_EQ(h.out, Convert(kHelpJa, "EUC-JP"));
+    EXPECT_EQ(h.out, ConvertText(kHelpJa, "EUC-JP"));
 }
 
 TEST(LinuxLanguage, VariablePrecedenceDecidesTheLanguage)

@@ -219,10 +219,10 @@ std::vector<std::string> Requests(const std::string& stateText)
     return lines;
 }
 
-std::string ToCp932(const std::string& utf8)
+std::string ConvertText(const std::string& utf8, const char* charset)
 {
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    if (cd == (iconv_t)-1) throw std::runtime_error("iconv_open CP932 failed");
+    iconv_t cd = iconv_open(charset, "UTF-8");
+    if (cd == (iconv_t)-1) throw std::runtime_error(std::string("no converter to ") + charset);
     std::string out(utf8.size() * 2 + 16, '\0');
     char* in = const_cast<char*>(utf8.data());
     size_t inLeft = utf8.size();

@@ -41,8 +41,10 @@ SimRun RunSim(const std::vector<std::string>& args, const std::string& stateJson
 std::vector<std::string> OpenedDevices(const std::string& stateText);
 // The pass-through entries of the log, each as its one-line JSON text.
 std::vector<std::string> Requests(const std::string& stateText);
-// The text converted from UTF-8 to code page 932 with iconv.
-std::string ToCp932(const std::string& utf8);
+// The text converted from UTF-8 to another character set with iconv,
+// independently of the program's own conversion.
+std::string ConvertText(const std::string& utf8, const char* charset);
+inline std::string ToCp932(const std::string& utf8) { return ConvertText(utf8, "CP932"); }
 
 // A fresh temporary directory (removed at process exit is not needed: the
 // build's test folder is used).

@@ -44,22 +44,10 @@ const SIM_ROOT_KEY g_SimRootKeys[] = {
 const uintptr_t SIM_HANDLE_BASE = 0x1000;
 const uintptr_t SIM_KEY_BASE = 0x100000;
 
-bool QelVRXPR_EqualNoCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 bool QelVRXPR_StartsNoCase(const std::string& s, size_t pos, const char* prefix)
 {
     size_t n = std::strlen(prefix);
-    return s.size() >= pos + n && QelVRXPR_EqualNoCase(s.substr(pos, n), prefix);
+    return s.size() >= pos + n && QelVRXPR_SameTextNoCase(s.substr(pos, n), prefix);
 }
 
 // "\\.\Scsi<one hex digit>:" gives the port number, or -1.
@@ -312,7 +300,7 @@ bool QelVRXPR_GetSimKeyPath(HKEY key, std::string* path)
 const SIM_REGKEY* QelVRXPR_FindSimRegKey(const std::string& path)
 {
     for (const SIM_REGKEY& k : g_SimState.Registry)
-        if (QelVRXPR_EqualNoCase(k.Path, path)) return &k;
+        if (QelVRXPR_SameTextNoCase(k.Path, path)) return &k;
     return nullptr;
 }
 

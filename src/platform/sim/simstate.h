@@ -97,6 +97,8 @@ extern SIM_STATE g_SimState;
 
 SIM_LU* QelVRXPR_FindSimLU(const std::string& name);
 std::string QelVRXPR_FormatSimHex(const uint8_t* data, size_t len);
+// ASCII case-insensitive equality, as Windows compares registry paths.
+bool QelVRXPR_SameTextNoCase(const std::string& a, const std::string& b);
 void QelVRXPR_AddSimLog(const JSON_VALUE& entry);
 JSON_VALUE QelVRXPR_MakeJsonNumber(double n);
 JSON_VALUE QelVRXPR_MakeJsonString(const std::string& s);

@@ -118,18 +118,6 @@ std::string QelVRXPR_FormatSimKey(uint64_t key)
     return buf;
 }
 
-bool QelVRXPR_SameTextNoCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 std::string QelVRXPR_Quoted(const std::string& s)
 {
     JSON_VALUE v = QelVRXPR_MakeJsonString(s);
@@ -507,6 +495,18 @@ void QelVRXPR_PatchSimDoc()
 }
 
 }  // namespace
+
+bool QelVRXPR_SameTextNoCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
 
 JSON_VALUE QelVRXPR_MakeJsonNumber(double n)
 {
