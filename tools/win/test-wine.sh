@@ -35,6 +35,8 @@ setup_fail() {
 }
 
 export DEBIAN_FRONTEND=noninteractive
+LOGS=$ROOT/build-wine
+mkdir -p "$LOGS"
 
 # --- packages ---------------------------------------------------------------
 missing=()
@@ -52,10 +54,10 @@ if [ "$(dpkg --print-architecture)" = amd64 ]; then
 fi
 if [ ${#missing[@]} -gt 0 ]; then
     log "installing ${missing[*]}"
-    if ! apt-get install -y --no-install-recommends "${missing[@]}" >"$ROOT/build-wine-apt.log" 2>&1; then
+    if ! apt-get install -y --no-install-recommends "${missing[@]}" >"$LOGS/apt.log" 2>&1; then
         apt-get update -qq
-        apt-get install -y --no-install-recommends "${missing[@]}" >"$ROOT/build-wine-apt.log" 2>&1 ||
-            setup_fail "apt-get install ${missing[*]} (see $ROOT/build-wine-apt.log)"
+        apt-get install -y --no-install-recommends "${missing[@]}" >"$LOGS/apt.log" 2>&1 ||
+            setup_fail "apt-get install ${missing[*]} (see $LOGS/apt.log)"
     fi
 fi
 
@@ -88,15 +90,14 @@ log "32-bit Wine loader: $I686_VIA; i686 cases: $I686_CASES"
 
 # --- builds -----------------------------------------------------------------
 build() { # triplet-arch build-dir
-    local arch=$1 dir=$2
+    local arch=$1 dir=$2 out=$LOGS/build-$1.log
     log "building $dir ($arch)"
     cmake -S "$REPO" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$REPO/cmake/mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$dir.log" 2>&1 &&
-        cmake --build "$dir" -j"$(nproc)" >>"$dir.log" 2>&1
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$out" 2>&1 &&
+        cmake --build "$dir" -j"$(nproc)" >>"$out" 2>&1
 }
-mkdir -p "$ROOT/build-wine"
-build x86_64 "$ROOT/build-win64" || setup_fail "x86_64 build (see $ROOT/build-win64.log)"
-build i686 "$ROOT/build-win32" || setup_fail "i686 build (see $ROOT/build-win32.log)"
+build x86_64 "$ROOT/build-win64" || setup_fail "x86_64 build (see $LOGS/build-x86_64.log)"
+build i686 "$ROOT/build-win32" || setup_fail "i686 build (see $LOGS/build-i686.log)"
 
 # --- the prefix -------------------------------------------------------------
 export WINEPREFIX=$PREFIX_DIR
