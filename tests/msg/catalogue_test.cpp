@@ -34,19 +34,8 @@ const char* const kJapanese[MSG_COUNT] = {
     /* 19 */ "ROVT10666-I PathID = %lu の LU には Persistent Reservation 情報が存在していません。クリアは行われませんでした。\n",
     /* 20 */ "ROVT10667-C 物理ドライブ番号の取得に失敗しました。LU = %s\n",
     /* 21 */ "ROVT10669-W VORX がインストールされているため、VORX パーシステントリザーブ解除ユティリティ（vrxpr）は実行できません。\n",
-    /* 22 */ "vrxpr.exe [-c | -d | -h]\n"
-             "  -c : 特定の LU に対して Persistent Reservation 情報をクリアします。\n"
-             "  -d : VORX 管理対象 LU の Persistent Reservation 情報を一覧表示します。\n"
-             "  -h : ヘルプを表示します。\n"
-             "  (オプション指定なし) : vrxpr.exe の説明を表示します。\n",
-    /* 23 */ "  本ユティリティは、LU に存在している Persistent Reserve を解除するため\n"
-             "のものです。MSCS 環境で VORX を導入した場合、VORX が Persistent Reserve \n"
-             "を発行します。ホストとストレージを接続しているケーブルをすべて断線させた\n"
-             "まま VORX をアンインストールした場合、Persistent Reserve が LU に残った\n"
-             "ままとなる場合があります。このような場合、本ユティリティを使用して \n"
-             "Persistent Reserve を解除してください。解除する場合、他のサーバから解除\n"
-             "対象の LU が使用されていないことを確認した後、本ユティリティを使用してく\n"
-             "ださい。ユティリティの使用方法は vrxpr -h を実行して確認してください。\n",
+    /* 22 */ kHelpJa,
+    /* 23 */ kDescriptionJa,
 };
 
 std::string State(const std::string& languageJson)
