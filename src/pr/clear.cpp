@@ -45,10 +45,7 @@ void QelVRXPR_ClearPR(uint32_t PathID)
     // Nothing undoes a registration that succeeded before the failure.
     char name[LU_NAME_LEN];
     QelVRXPR_MakeLUName(PathID, name);
-    QelVRXPR_PutMsg(MSG_SCSI_FAILED, (unsigned)g_PrCmdTable[command].OpCode,
-                    (unsigned)(g_PrCmdTable[command].ServiceAction & 0x1F), (unsigned)status, 0u,
-                    name);
-    QelVRXPR_Exit(EXIT_FAILURE_IO);
+    QelVRXPR_FailPRCmd(command, status, 0, name);
 }
 
 [[noreturn]] void QelVRXPR_ExecClear()

@@ -50,6 +50,8 @@ struct alignas(PR_DATA_ALIGN) PR_DATA {
 // the driver is handed), without sending it.
 void QelVRXPR_BuildPRCmd(uint32_t PathID, int command, PR_REQUEST* pReq, uint8_t* data);
 uint8_t QelVRXPR_IssuePRCmd(uint32_t PathID, int command, uint8_t* data);
+// Message 14 for a command that failed on the named LU, then exit code 3.
+[[noreturn]] void QelVRXPR_FailPRCmd(int command, uint8_t status, DWORD error, const char* luName);
 
 // Stores a READ KEYS answer into entry (count cut to PR_MAX_KEYS).
 void QelVRXPR_StoreKeys(uint32_t PathID, uint32_t KeyCount, const uint8_t* data);

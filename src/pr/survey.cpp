@@ -51,14 +51,6 @@ void QelVRXPR_StoreResv(uint32_t PathID, const uint8_t* data)
     std::memcpy(pEntry->ResvKey, data + PR_HEADER_LEN, sizeof(pEntry->ResvKey));
 }
 
-[[noreturn]] static void QelVRXPR_FailSurvey(int command, uint8_t status, const char* name)
-{
-    QelVRXPR_PutMsg(MSG_SCSI_FAILED, (unsigned)g_PrCmdTable[command].OpCode,
-                    (unsigned)(g_PrCmdTable[command].ServiceAction & 0x1F), (unsigned)status, 0u,
-                    name);
-    QelVRXPR_Exit(EXIT_FAILURE_IO);
-}
-
 // READ KEYS; returns the number of keys the LU announced.
 static uint32_t QelVRXPR_ReadKeys(uint32_t PathID, const char* name)
 {
@@ -72,7 +64,7 @@ static uint32_t QelVRXPR_ReadKeys(uint32_t PathID, const char* name)
         case SCSI_STAT_RESERVATION_CONFLICT:
             return 0;
         default:
-            QelVRXPR_FailSurvey(PR_CMD_READ_KEYS, status, name);
+            QelVRXPR_FailPRCmd(PR_CMD_READ_KEYS, status, 0, name);
         }
     }
     // The LU never gave an answer: claim no keys rather than trust a
@@ -89,7 +81,7 @@ static void QelVRXPR_ReadResv(uint32_t PathID, const char* name)
             break;
         }
         if (status != SCSI_STAT_CHECK_CONDITION) {
-            QelVRXPR_FailSurvey(PR_CMD_READ_RESERVATION, status, name);
+            QelVRXPR_FailPRCmd(PR_CMD_READ_RESERVATION, status, 0, name);
         }
     }
     // After the last CHECK CONDITION the buffer reads zero where the LU

@@ -114,8 +114,13 @@ uint8_t QelVRXPR_IssuePRCmd(uint32_t PathID, int command, uint8_t* data)
 
     char name[LU_NAME_LEN];
     QelVRXPR_MakeLUName(PathID, name);
+    QelVRXPR_FailPRCmd(command, req.Sptd.ScsiStatus, err, name);
+}
+
+[[noreturn]] void QelVRXPR_FailPRCmd(int command, uint8_t status, DWORD error, const char* luName)
+{
     QelVRXPR_PutMsg(MSG_SCSI_FAILED, (unsigned)g_PrCmdTable[command].OpCode,
-                    (unsigned)(g_PrCmdTable[command].ServiceAction & PR_SA_MASK),
-                    (unsigned)req.Sptd.ScsiStatus, (unsigned)err, name);
+                    (unsigned)(g_PrCmdTable[command].ServiceAction & PR_SA_MASK), (unsigned)status,
+                    (unsigned)error, luName);
     QelVRXPR_Exit(EXIT_FAILURE_IO);
 }
