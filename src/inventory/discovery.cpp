@@ -133,6 +133,36 @@ void MapDrives()
     }
 }
 
+// One request into 16 KB serves every port that fits; a port with more
+// LUs says so, and is asked again with twice the area, as its driver's
+// documentation tells callers to.
+void ReadPort(unsigned port, HANDLE h)
+{
+    DWORD size = INQUIRY_BUF_LEN;
+    for (;;) {
+        uint8_t* area = static_cast<uint8_t*>(std::malloc(size));
+        if (area == nullptr) {
+            QelVRXPR_PutMsg(MSG_NO_MEMORY);
+            QelVRXPR_Exit(EXIT_FAILURE_IO);
+        }
+        DWORD returned = 0;
+        if (QelVRXPR_RequestDevice(h, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, area, size,
+                                   &returned)) {
+            QelVRXPR_ScanInquiryData(port, area, returned < size ? returned : size);
+            std::free(area);
+            return;
+        }
+        DWORD error = QelVRXPR_GetLastErr();
+        std::free(area);
+        if ((error != ERROR_INSUFFICIENT_BUFFER && error != ERROR_MORE_DATA) ||
+            size >= INQUIRY_BUF_MAX) {
+            QelVRXPR_PutMsg(MSG_INQUIRY_FAILED, port, (unsigned)error);
+            QelVRXPR_Exit(EXIT_FAILURE_IO);
+        }
+        size *= 2;
+    }
+}
+
 }  // namespace
 
 int QelVRXPR_ChkModel(const uint8_t* inquiry8, size_t len)
@@ -146,34 +176,38 @@ int QelVRXPR_ChkModel(const uint8_t* inquiry8, size_t len)
 
 void QelVRXPR_ScanInquiryData(uint32_t PortNo, const uint8_t* data, size_t len)
 {
-    static uint8_t seen[(INQUIRY_BUF_LEN + 7) / 8];
-    if (len > INQUIRY_BUF_LEN) len = INQUIRY_BUF_LEN;
     if (len < offsetof(SCSI_ADAPTER_BUS_INFO, BusData)) return;
+    uint8_t* seen = static_cast<uint8_t*>(std::malloc((len + 7) / 8));
+    if (seen == nullptr) {
+        QelVRXPR_PutMsg(MSG_NO_MEMORY);
+        QelVRXPR_Exit(EXIT_FAILURE_IO);
+    }
     uint32_t buses = data[offsetof(SCSI_ADAPTER_BUS_INFO, NumberOfBuses)];
     for (uint32_t bus = 0; bus < buses; ++bus) {
         size_t entry = offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + bus * sizeof(SCSI_BUS_DATA);
-        if (entry + sizeof(SCSI_BUS_DATA) > len) return;
+        if (entry + sizeof(SCSI_BUS_DATA) > len) break;
         uint32_t first = ReadU32(data + entry + offsetof(SCSI_BUS_DATA, InquiryDataOffset));
         ScanBus(PortNo, bus, first, data, len, seen);
     }
+    std::free(seen);
 }
 
 void QelVRXPR_GetLUList()
 {
-    static uint8_t inquiry[INQUIRY_BUF_LEN];
     char name[DEVICE_NAME_LEN];
     for (unsigned port = 0; port < SCSI_PORT_MAX; ++port) {
         std::snprintf(name, sizeof name, g_PfPortNameFmt, port);
         HANDLE h = QelVRXPR_OpenDevice(name);
-        if (h == INVALID_HANDLE_VALUE) continue;
-        DWORD returned = 0;
-        if (!QelVRXPR_RequestDevice(h, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, inquiry,
-                                    sizeof inquiry, &returned)) {
-            unsigned error = (unsigned)QelVRXPR_GetLastErr();
-            QelVRXPR_PutMsg(MSG_INQUIRY_FAILED, port, error);
-            QelVRXPR_Exit(EXIT_FAILURE_IO);
+        if (h == INVALID_HANDLE_VALUE) {
+            // Without administrator rights every port refuses; "no LU" would
+            // then be a lie told at the worst moment.
+            if (QelVRXPR_GetLastErr() == ERROR_ACCESS_DENIED) {
+                QelVRXPR_PutMsg(MSG_OPEN_FAILED, name);
+                QelVRXPR_Exit(EXIT_FAILURE_IO);
+            }
+            continue;
         }
-        QelVRXPR_ScanInquiryData(port, inquiry, returned);
+        ReadPort(port, h);
         QelVRXPR_CloseDevice(h);
     }
     MapDrives();

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#define INQUIRY_BUF_LEN 16384
+#define INQUIRY_BUF_LEN 16384        // the first area a port is read into
+#define INQUIRY_BUF_MAX 0x400000u    // the largest, after doubling
 #define ADDRESS_BUF_LEN 2048
 #define SCSI_PORT_MAX 16
 #define PHYS_DRIVE_MAX 32768
@@ -16,7 +17,7 @@ void QelVRXPR_GetLUList();
 // match, or -1.
 int QelVRXPR_ChkModel(const uint8_t* inquiry8, size_t len);
 // Appends a node for each managed LU in one port's inquiry data, of which
-// only the first len bytes were returned. Ends the process when a node
+// only the first len bytes were returned. Ends the process when memory
 // cannot be allocated.
 void QelVRXPR_ScanInquiryData(uint32_t PortNo, const uint8_t* data, size_t len);
 
