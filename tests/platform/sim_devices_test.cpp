@@ -132,15 +132,81 @@ TEST_F(SimDevicesTest, InquiryDataFailuresAndRawAreas)
     EXPECT_EQ(r.Ok, 0);
     EXPECT_EQ(r.Error, 31u);
 
-    // Raw data: used as given, cut to the area.
+    // Raw data: used as given, its own length; a smaller area gets nothing.
     r = GetInquiry("\\\\.\\Scsi4:");
     ASSERT_EQ(r.Ok, 1);
     EXPECT_EQ(r.Returned, 8u);
     EXPECT_EQ(Text(r.Area, 0, 9), std::string("\x03\x01\0\0\0\0\0\0\xEE", 9));
-    r = GetInquiry("\\\\.\\Scsi4:", 3);
+    r = GetInquiry("\\\\.\\Scsi4:", 8);
+    EXPECT_EQ(r.Ok, 1);
+    EXPECT_EQ(r.Returned, 8u);
+    r = GetInquiry("\\\\.\\Scsi4:", 7);
+    EXPECT_EQ(r.Ok, 0);
+    EXPECT_EQ(r.Error, 234u);
+    EXPECT_EQ(r.Returned, 0u);
+    EXPECT_EQ(r.Area[0], 0xEE);
+}
+
+TEST_F(SimDevicesTest, PortsThatRefuseTheOpenOrAnswerAnotherAreaError)
+{
+    Load(R"({
+      "ports": [
+        { "port": 1, "open_error": 5, "buses": [ [ { "target": 0, "lun": 0, "lu": "q" } ] ] },
+        { "port": 2, "area_error": 122, "buses": [ [ { "target": 0, "lun": 0, "lu": "q" } ] ] },
+        { "port": 3, "area_error": 122, "inquiry_data_hex": "01000000000000000000" } ],
+      "lus": { "q": { "vendor": "ZORBELT", "product": "TQ22" } } })");
+    EXPECT_EQ(QelVRXPR_OpenDevice("\\\\.\\Scsi1:"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(QelVRXPR_GetLastErr(), 5u);
+
+    INQUIRY_RESULT r = GetInquiry("\\\\.\\Scsi2:", 63);
+    EXPECT_EQ(r.Ok, 0);
+    EXPECT_EQ(r.Error, 122u);
+    EXPECT_EQ(r.Returned, 0u);
+    EXPECT_EQ(r.Area[0], 0xEE);
+    r = GetInquiry("\\\\.\\Scsi2:", 64);
+    EXPECT_EQ(r.Ok, 1);
+    EXPECT_EQ(r.Returned, 64u);
+    r = GetInquiry("\\\\.\\Scsi3:", 9);
+    EXPECT_EQ(r.Ok, 0);
+    EXPECT_EQ(r.Error, 122u);
+    r = GetInquiry("\\\\.\\Scsi3:", 10);
+    EXPECT_EQ(r.Ok, 1);
+    EXPECT_EQ(r.Returned, 10u);
+
+    std::string error;
+    EXPECT_FALSE(QelVRXPR_SimLoadText(R"({ "ports": [ { "port": 1, "open_eror": 5 } ] })", "", &error));
+    EXPECT_EQ(error, "ports[0]: unknown key \"open_eror\"");
+    EXPECT_FALSE(QelVRXPR_SimLoadText(R"({ "ports": [ { "port": 1, "area_error": 0 } ] })", "", &error));
+    EXPECT_EQ(error, "ports[0].area_error: expected an integer from 1 to 4294967295");
+}
+
+TEST_F(SimDevicesTest, AThousandLUsOnOneBusChainInOrder)
+{
+    std::string recs;
+    for (int i = 0; i < 1000; i++)
+        recs += std::string(i ? ", " : "") + "{ \"target\": " + std::to_string(i / 8) + ", \"lun\": " +
+                std::to_string(i % 8) + ", \"lu\": \"q\" }";
+    Load(R"({ "ports": [ { "port": 0, "buses": [ [ )" + recs +
+         R"( ] ] } ], "lus": { "q": { "vendor": "ZORBELT", "product": "TQ22" } } })");
+    const DWORD need = 16 + 1000 * 48;
+    INQUIRY_RESULT r = GetInquiry("\\\\.\\Scsi0:", need - 1);
+    EXPECT_EQ(r.Ok, 0);
+    EXPECT_EQ(r.Error, 234u);
+    r = GetInquiry("\\\\.\\Scsi0:", 4 << 20);
     ASSERT_EQ(r.Ok, 1);
-    EXPECT_EQ(r.Returned, 3u);
-    EXPECT_EQ(Text(r.Area, 0, 3), std::string("\x03\x01\0", 3));
+    ASSERT_EQ(r.Returned, need);
+    EXPECT_EQ(r.Area[0], 1);
+    EXPECT_EQ(r.Area[4], 255);  // the count is one byte; the chain holds them all
+    ULONG at = GetULong(r.Area, 8);
+    for (int i = 0; i < 1000; i++) {
+        ASSERT_EQ(at, 16u + 48u * i);
+        EXPECT_EQ(r.Area[at + 1], i / 8);
+        EXPECT_EQ(r.Area[at + 2], i % 8);
+        EXPECT_EQ(GetULong(r.Area, at + 4), 36u);
+        EXPECT_EQ(Text(r.Area, at + 12 + 8, 12), "ZORBELT TQ22");
+        at = GetULong(r.Area, at + 8);
+    }
+    EXPECT_EQ(at, 0u);
 }
 
 TEST_F(SimDevicesTest, DeviceNamesAreTheWindowsOnes)

@@ -162,16 +162,10 @@ int QelVRXPR_GetInquiryData(const SIM_PORT& port, void* out, DWORD outSize, DWOR
 {
     if (port.InquiryError != 0) return QelVRXPR_FailSimRequest(port.InquiryError);
     if (out == nullptr && outSize > 0) return QelVRXPR_FailSimRequest(SIM_ERROR_INVALID_PARAMETER);
-    if (port.HasDataHex) {
-        // Malformed data on purpose: handed over as far as the area reaches.
-        size_t n = port.DataHex.size() < outSize ? port.DataHex.size() : outSize;
-        if (n > 0) std::memcpy(out, port.DataHex.data(), n);
-        if (pReturned) *pReturned = static_cast<DWORD>(n);
-        return 1;
-    }
-    std::vector<uint8_t> area = QelVRXPR_BuildInquiryData(port);
-    if (area.size() > outSize) return QelVRXPR_FailSimRequest(ERROR_MORE_DATA);
-    std::memcpy(out, area.data(), area.size());
+    // Malformed data on purpose is the whole answer, as given.
+    std::vector<uint8_t> area = port.HasDataHex ? port.DataHex : QelVRXPR_BuildInquiryData(port);
+    if (area.size() > outSize) return QelVRXPR_FailSimRequest(port.AreaError);
+    if (!area.empty()) std::memcpy(out, area.data(), area.size());
     if (pReturned) *pReturned = static_cast<DWORD>(area.size());
     return 1;
 }
@@ -349,8 +343,13 @@ HANDLE QelVRXPR_OpenDevice(const char* name)
     long portNo = QelVRXPR_ParsePortName(n);
     long long driveNo = portNo < 0 ? QelVRXPR_ParseDriveName(n) : -1;
     if (portNo >= 0) {
-        for (size_t i = 0; i < g_SimState.Ports.size(); i++)
-            if (g_SimState.Ports[i].PortNo == static_cast<unsigned>(portNo)) h = QelVRXPR_AddSimHandle(true, i);
+        for (size_t i = 0; i < g_SimState.Ports.size(); i++) {
+            if (g_SimState.Ports[i].PortNo != static_cast<unsigned>(portNo)) continue;
+            if (g_SimState.Ports[i].OpenError != 0)
+                error = g_SimState.Ports[i].OpenError;
+            else
+                h = QelVRXPR_AddSimHandle(true, i);
+        }
     } else if (driveNo >= 0) {
         for (size_t i = 0; i < g_SimState.Drives.size(); i++) {
             SIM_DRIVE& d = g_SimState.Drives[i];

@@ -19,7 +19,9 @@ struct SIM_RECORD {
 struct SIM_PORT {
     unsigned PortNo = 0;
     std::vector<std::vector<SIM_RECORD>> Buses;
+    DWORD OpenError = 0;               // 0: the port opens
     DWORD InquiryError = 0;            // 0: the request succeeds
+    DWORD AreaError = ERROR_MORE_DATA; // the answer does not fit the caller's area
     bool HasDataHex = false;
     std::vector<uint8_t> DataHex;      // the whole output area, as given
 };

@@ -252,14 +252,18 @@ bool QelVRXPR_LoadSimRecord(const JSON_VALUE& e, const std::string& where, SIM_R
 
 bool QelVRXPR_LoadSimPort(const JSON_VALUE& e, const std::string& where, SIM_PORT* port, std::string* error)
 {
-    if (!QelVRXPR_CheckSimKeys(e, where, {"port", "buses", "inquiry_error", "inquiry_data_hex"}, error))
+    if (!QelVRXPR_CheckSimKeys(e, where,
+                               {"port", "buses", "open_error", "inquiry_error", "area_error", "inquiry_data_hex"},
+                               error))
         return false;
-    uint64_t portNo = 0, inqError = 0;
+    uint64_t portNo = 0, openError = 0, inqError = 0, areaError = ERROR_MORE_DATA;
     bool hasPort, hasError, hasHex;
     std::string hex;
     // Port names carry one hexadecimal digit: ports 0 to 15.
     if (!QelVRXPR_GetSimUIntMember(e, where, "port", 0, 15, &portNo, &hasPort, error) ||
+        !QelVRXPR_GetSimUIntMember(e, where, "open_error", 1, 4294967295.0, &openError, nullptr, error) ||
         !QelVRXPR_GetSimUIntMember(e, where, "inquiry_error", 1, 4294967295.0, &inqError, &hasError, error) ||
+        !QelVRXPR_GetSimUIntMember(e, where, "area_error", 1, 4294967295.0, &areaError, nullptr, error) ||
         !QelVRXPR_GetSimString(e, where, "inquiry_data_hex", &hex, &hasHex, error))
         return false;
     if (!hasPort) return QelVRXPR_FailSim(error, where, "needs port");
@@ -267,7 +271,9 @@ bool QelVRXPR_LoadSimPort(const JSON_VALUE& e, const std::string& where, SIM_POR
     if ((buses != nullptr) + hasError + hasHex > 1)
         return QelVRXPR_FailSim(error, where, "buses, inquiry_error and inquiry_data_hex exclude each other");
     port->PortNo = static_cast<unsigned>(portNo);
+    port->OpenError = static_cast<DWORD>(openError);
     port->InquiryError = static_cast<DWORD>(inqError);
+    port->AreaError = static_cast<DWORD>(areaError);
     if (hasHex) {
         port->HasDataHex = true;
         if (!QelVRXPR_ParseSimHexBytes(hex, &port->DataHex))
