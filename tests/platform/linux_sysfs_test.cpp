@@ -1,10 +1,11 @@
-// The native build against a made-up /sys, /dev and /lib/modules
-// (VRXPR_TEST_ROOT): SCSI hosts as ports, their devices as inquiry records,
-// and kernel modules standing in for the service keys. No sg device exists
-// under the fake /dev, so the first LU in discovery order is the one that
-// message 20 names.
+// The Linux layer's test build (vrxpr-linux-test) against a made-up /sys,
+// /dev and /lib/modules (VRXPR_TEST_ROOT): SCSI hosts as ports, their
+// devices as inquiry records, and kernel modules standing in for the
+// service keys. No sg device exists under the fake /dev, so the first LU in
+// discovery order is the one that message 20 names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <sys/utsname.h>
@@ -65,12 +66,17 @@ std::string ModulesDir(const FAKE_ROOT& r)
     return dir;
 }
 
-RunResult RunDisplay(const FAKE_ROOT& r)
+std::string LinuxTestExe()
+{
+    return (fs::path(LinuxExe()).parent_path() / "vrxpr-linux-test").string();
+}
+
+RunResult RunDisplay(const FAKE_ROOT& r, const std::string& exe = LinuxTestExe())
 {
     RunOptions opt;
     opt.unsetEnv = {"LC_ALL", "LC_MESSAGES", "LANG"};
     opt.env = {{"VRXPR_TEST_ROOT", r.Dir}};
-    return RunProgram(LinuxExe(), {"-d"}, opt);
+    return RunProgram(exe, {"-d"}, opt);
 }
 
 void ExpectFirstLu(const FAKE_ROOT& r, const std::string& luName)
@@ -142,19 +148,19 @@ TEST(LinuxPorts, ShortInquiryDataSelectsNothing)
     ExpectFirstLu(r, "0000.0000.0000000000000000.0002");
 }
 
-TEST(LinuxPorts, TooManyDevicesForTheAreaFailsTheRequest)
+TEST(LinuxPorts, PortPastSixteenKilobytesIsReadToItsLastRecord)
 {
+    // 400 devices with 255 bytes of INQUIRY data each; only the last one
+    // is managed, so message 20 naming it shows the whole port was walked.
     FAKE_ROOT r = MakeRoot();
-    AddHost(r, 0);
     AddHost(r, 5);
-    AddDevice(r, "0:0:0:0", "ZORBELT", "TQ22");
-    for (int t = 0; t < 16; ++t)
-        for (int l = 0; l < 10; ++l)
-            AddDevice(r, "5:0:" + std::to_string(t) + ":" + std::to_string(l), "ACME", "DISK");
-    RunResult res = RunDisplay(r);
-    EXPECT_EQ(res.out, "ROVT10664-E An attempt to acquire Inquiry data failed. "
-                       "PortNo = 0x5, Error Code = 0xea\n");
-    EXPECT_EQ(res.code, 3);
+    for (int t = 0; t < 2; ++t)
+        for (int l = 0; l < 200; ++l)
+            if (t != 1 || l != 199)
+                AddDevice(r, "5:0:" + std::to_string(t) + ":" + std::to_string(l), "ACME", "DISK",
+                          255);
+    AddDevice(r, "5:0:1:199", "ZORBELT", "TQ22", 255);
+    ExpectFirstLu(r, "0005.0000.0000000000000001.00C7");
 }
 
 TEST(LinuxPorts, NoHostsAndNoDrivesEndWithNoLu)
@@ -228,6 +234,25 @@ TEST(LinuxGuard, UncheckableModuleListIsAnInternalError)
     EXPECT_EQ(res.out, "ROVT10648-E An internal error occurred in the vrxpr command. "
                        "Error Code = QelVRXPR_ChkVORXReg()001\n");
     EXPECT_EQ(res.code, 4);
+}
+
+TEST(LinuxProduct, InstalledUtilityTakesNoRootFromTheEnvironment)
+{
+    std::string product = ReadFile(LinuxExe());
+    std::string testBuild = ReadFile(LinuxTestExe());
+    const std::string name = "VRXPR_TEST_ROOT";
+    EXPECT_NE(std::search(testBuild.begin(), testBuild.end(), name.begin(), name.end()),
+              testBuild.end());
+    EXPECT_EQ(std::search(product.begin(), product.end(), name.begin(), name.end()), product.end());
+
+    // A made-up root where the guard module is loaded stops the test build
+    // only; the installed utility looks at the system's own /sys.
+    FAKE_ROOT r = MakeRoot();
+    fs::create_directories(r.Dir + "/sys/module/vrxfdrv");
+    EXPECT_EQ(RunDisplay(r).out, kInstalled);
+    RunResult res = RunDisplay(r, LinuxExe());
+    EXPECT_NE(res.out, kInstalled);
+    EXPECT_NE(res.code, 2);
 }
 
 }  // namespace

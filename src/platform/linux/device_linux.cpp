@@ -23,10 +23,10 @@ namespace {
 #define PF_PORT_PREFIX "/sys/class/scsi_host/host"
 #define PF_SCSI_DEVICES "/sys/bus/scsi/devices"
 #define PF_HANDLE_SLOTS 8
-// INQUIRY data shorter than this is padded with zeros, so that a reader
-// looking for vendor and product never runs off a record.
-#define PF_INQUIRY_MIN 36
-#define PF_INQUIRY_MAX 256
+// As a Windows port driver does: each record has room for the first 36
+// bytes of INQUIRY data (zeros past what the device gave), whatever the
+// device keeps beyond them.
+#define PF_INQUIRY_KEEP 36
 #define PF_RECORD_ALIGN 8
 #define PF_BUS_MAX 255
 #define PF_DID_NEXUS_FAILURE 0x11
@@ -109,7 +109,7 @@ bool QelVRXPR_ReadInquiry(const std::string& devDir, std::vector<uint8_t>* pData
 {
     int fd = open((devDir + "/inquiry").c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    uint8_t buf[PF_INQUIRY_MAX];
+    uint8_t buf[PF_INQUIRY_KEEP];
     size_t len = 0;
     while (len < sizeof buf) {
         ssize_t n = read(fd, buf + len, sizeof buf - len);
@@ -177,8 +177,7 @@ int QelVRXPR_GetInquiryData(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD
     unsigned long prevChannel = ~0ul;
     for (const PF_SCSI_DEV& d : devs) {
         size_t at = (area.size() + PF_RECORD_ALIGN - 1) / PF_RECORD_ALIGN * PF_RECORD_ALIGN;
-        size_t dataLen = std::max(d.Inquiry.size(), (size_t)PF_INQUIRY_MIN);
-        area.resize(at + offsetof(SCSI_INQUIRY_DATA, InquiryData) + dataLen, 0);
+        area.resize(at + offsetof(SCSI_INQUIRY_DATA, InquiryData) + PF_INQUIRY_KEEP, 0);
 
         uint8_t* rec = area.data() + at;
         rec[offsetof(SCSI_INQUIRY_DATA, PathId)] = (uint8_t)d.Channel;
@@ -385,9 +384,3 @@ DWORD QelVRXPR_MapErrno(int err)
     }
 }
 
-std::string QelVRXPR_MakeRootPath(const char* absPath)
-{
-    const char* root = std::getenv("VRXPR_TEST_ROOT");
-    if (root == nullptr || root[0] == '\0') return absPath;
-    return std::string(root) + absPath;
-}

@@ -12,8 +12,9 @@
 #define PF_ERROR_INVALID_PARAMETER 87L
 #define PF_ERROR_INSUFFICIENT_BUFFER 122L
 
-// Where the layer finds /sys, /dev and /lib/modules. Tests point it at a
-// tree of their own through VRXPR_TEST_ROOT; everyone else gets "/".
+// Where the layer finds /sys, /dev and /lib/modules: the path itself in the
+// installed utility (root_linux.cpp); under a made-up root in the test build
+// (root_test_linux.cpp).
 std::string QelVRXPR_MakeRootPath(const char* absPath);
 
 // errno as the Windows code the logic expects for it.

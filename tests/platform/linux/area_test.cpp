@@ -1,0 +1,156 @@
+// The Linux layer's port inquiry data, called in-process over a made-up
+// sysfs: the bytes a caller gets are the Windows port driver's layout.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string g_Root;
+
+std::string Inquiry(size_t length, char fill)
+{
+    std::string inq(length, fill);
+    for (size_t i = 0; i < length; ++i) inq[i] = (char)(fill + i);
+    return inq;
+}
+
+void AddDevice(const std::string& hctl, const std::string& inquiry, bool claimed = false)
+{
+    std::string dir = g_Root + "/sys/bus/scsi/devices/" + hctl;
+    fs::create_directories(dir);
+    WriteFile(dir + "/inquiry", inquiry);
+    if (claimed) fs::create_directories(dir + "/driver");
+}
+
+void NewRoot(unsigned host)
+{
+    g_Root = MakeTempDir();
+    fs::create_directories(g_Root + "/sys/class/scsi_host/host" + std::to_string(host));
+    fs::create_directories(g_Root + "/sys/bus/scsi/devices");
+    setenv("VRXPR_TEST_ROOT", g_Root.c_str(), 1);
+}
+
+struct ANSWER {
+    int Ok;
+    DWORD Error;
+    DWORD Returned;
+    std::vector<uint8_t> Area;
+};
+
+ANSWER Ask(unsigned host, DWORD size)
+{
+    std::string name = "/sys/class/scsi_host/host" + std::to_string(host);
+    HANDLE h = QelVRXPR_OpenDevice(name.c_str());
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    ANSWER a;
+    a.Area.assign(size, 0xAB);
+    a.Returned = 0xFFFFFFFFu;
+    a.Ok = QelVRXPR_RequestDevice(h, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, a.Area.data(), size,
+                                  &a.Returned);
+    a.Error = a.Ok ? 0 : QelVRXPR_GetLastErr();
+    QelVRXPR_CloseDevice(h);
+    return a;
+}
+
+void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x)
+{
+    for (int i = 0; i < 4; ++i) v[at + i] = (uint8_t)(x >> (8 * i));
+}
+
+// One record as the port driver lays it out: a 12-byte head, then room for
+// 36 bytes of INQUIRY data.
+void PutRecord(std::vector<uint8_t>& v, size_t at, int path, int target, int lun, bool claimed,
+               const std::string& inquiry, uint32_t next)
+{
+    v.resize(at + 48, 0);
+    v[at] = (uint8_t)path;
+    v[at + 1] = (uint8_t)target;
+    v[at + 2] = (uint8_t)lun;
+    v[at + 3] = claimed ? 1 : 0;
+    size_t kept = inquiry.size() < 36 ? inquiry.size() : 36;
+    Put32(v, at + 4, (uint32_t)kept);
+    Put32(v, at + 8, next);
+    std::memcpy(v.data() + at + 12, inquiry.data(), kept);
+}
+
+TEST(LinuxInquiryArea, RecordsHoldThe36FirstBytesOnEightByteBoundaries)
+{
+    NewRoot(3);
+    std::string longInq = Inquiry(255, 'A'), midInq = Inquiry(96, 'a'), shortInq = Inquiry(20, '0');
+    AddDevice("3:0:1:0", longInq, true);
+    AddDevice("3:0:0:7", shortInq);
+    AddDevice("3:1:2:3", midInq, true);
+    AddDevice("3:0:0:9", "");
+    AddDevice("4:0:0:0", longInq);  // another host's
+
+    // Head: bus count, then two bus entries (20 bytes); records from 24.
+    std::vector<uint8_t> want(24, 0);
+    want[0] = 2;
+    want[4] = 3;
+    Put32(want, 8, 24);
+    want[12] = 1;
+    Put32(want, 16, 168);
+    PutRecord(want, 24, 0, 0, 7, false, shortInq, 72);
+    PutRecord(want, 72, 0, 0, 9, false, "", 120);
+    PutRecord(want, 120, 0, 1, 0, true, longInq, 0);
+    PutRecord(want, 168, 1, 2, 3, true, midInq, 0);
+
+    ANSWER a = Ask(3, 16384);
+    ASSERT_EQ(a.Ok, 1);
+    ASSERT_EQ(a.Returned, want.size());
+    EXPECT_EQ(std::vector<uint8_t>(a.Area.begin(), a.Area.begin() + a.Returned), want);
+}
+
+TEST(LinuxInquiryArea, AreaOneByteShortFailsWithMoreDataAndReturnsNothing)
+{
+    NewRoot(0);
+    for (int l = 0; l < 3; ++l) AddDevice("0:0:0:" + std::to_string(l), Inquiry(96, 'k'));
+    const DWORD exact = 16 + 3 * 48;
+    ANSWER fits = Ask(0, exact);
+    EXPECT_EQ(fits.Ok, 1);
+    EXPECT_EQ(fits.Returned, exact);
+
+    ANSWER shortA = Ask(0, exact - 1);
+    EXPECT_EQ(shortA.Ok, 0);
+    EXPECT_EQ(shortA.Error, (DWORD)ERROR_MORE_DATA);
+    EXPECT_EQ(shortA.Returned, 0u);
+    EXPECT_EQ(shortA.Area, std::vector<uint8_t>(exact - 1, 0xAB));
+}
+
+TEST(LinuxInquiryArea, FourHundredLongInquiriesTakeFortyEightBytesEach)
+{
+    // 255 bytes of INQUIRY data each once filled 16 KB with 61 devices.
+    NewRoot(1);
+    for (int t = 0; t < 2; ++t)
+        for (int l = 0; l < 200; ++l)
+            AddDevice("1:0:" + std::to_string(t) + ":" + std::to_string(l), Inquiry(255, 'Z'));
+    const DWORD size = 16 + 400 * 48;
+    ANSWER a = Ask(1, 32768);
+    ASSERT_EQ(a.Ok, 1);
+    ASSERT_EQ(a.Returned, size);
+    EXPECT_EQ(a.Area[4], 0xFF);  // the unit count stops at a byte's largest value
+    // The chain visits every record once, in address order, and ends.
+    uint32_t at = 16, n = 0;
+    while (at != 0 && n < 401) {
+        EXPECT_EQ(at, 16 + n * 48);
+        EXPECT_EQ(a.Area[at + 1], n / 200);
+        EXPECT_EQ(a.Area[at + 2], n % 200);
+        EXPECT_EQ(a.Area[at + 4], 36);
+        std::memcpy(&at, a.Area.data() + at + 8, 4);
+        ++n;
+    }
+    EXPECT_EQ(n, 400u);
+    EXPECT_EQ(Ask(1, 16384).Error, (DWORD)ERROR_MORE_DATA);
+}
+
+}  // namespace
