@@ -48,10 +48,13 @@ void QelVRXPR_PutMsg(int id, ...)
     if (id < 0 || id >= MSG_COUNT) return;
     if (g_LangIndex < 0) g_LangIndex = ChooseLang();
 
+    // Arguments echo what the operator typed, in the operator's own
+    // character set: only the catalogue's text is converted.
+    const char* format = QelVRXPR_LocalText(g_MsgText[g_LangIndex][id]);
     char buf[MSG_BUF_LEN];
     va_list ap;
     va_start(ap, id);
-    int len = std::vsnprintf(buf, sizeof buf, g_MsgText[g_LangIndex][id], ap);
+    int len = std::vsnprintf(buf, sizeof buf, format, ap);
     va_end(ap);
     if (len < 0) {  // a runtime that reports truncation this way
         buf[sizeof buf - 1] = '\0';
@@ -70,7 +73,7 @@ void QelVRXPR_PutMsg(int id, ...)
         return;
     }
     va_start(ap, id);
-    std::vsnprintf(big, (size_t)len + 1, g_MsgText[g_LangIndex][id], ap);
+    std::vsnprintf(big, (size_t)len + 1, format, ap);
     va_end(ap);
     QelVRXPR_WriteOut(big);
     std::free(big);

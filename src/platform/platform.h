@@ -160,8 +160,12 @@ void QelVRXPR_CloseRegKey(HKEY key);
 // terminating zero). Non-zero on success.
 int QelVRXPR_GetSysLangName(char* buf, size_t size);
 
-// Writes a zero-terminated text to standard output (catalogue bytes, code
-// page 932 for Japanese); flushes when standard output is a console.
+// A catalogue text (code page 932 for Japanese) in the output's character
+// set, before anything is put into it, so that the operator's own text is
+// never converted. The result stays valid until the next call.
+const char* QelVRXPR_LocalText(const char* text);
+// Writes a zero-terminated text to standard output as it stands; flushes
+// when standard output is a console.
 void QelVRXPR_WriteOut(const char* text);
 // One line from standard input as fgets does, with the text-mode rule that
 // a carriage return right before the line feed is dropped. Returns buf, or

@@ -73,6 +73,30 @@ TEST(LinuxLanguage, VariablePrecedenceDecidesTheLanguage)
     EXPECT_EQ(RunWithLocale({{"LANG", "jp_JP.UTF-8"}}, {"-h"}).out, kHelpEn);
 }
 
+// Messages 3 and 1 echo the operator's text: the catalogue's part is
+// converted, the argument keeps the bytes typed.
+TEST(LinuxLanguage, JapaneseEchoKeepsTheArgumentsOwnBytes)
+{
+    const std::string invalid = "ROVT10646-W パラメタが誤っています。 パラメタ = ";
+    RunResult u = RunWithLocale({{"LANG", "ja_JP.UTF-8"}}, {"-\xc3\xa9"});
+    EXPECT_EQ(u.out, invalid + "-\xc3\xa9\n");
+    EXPECT_EQ(u.code, 2);
+
+    // "-あ" typed in EUC-JP; its bytes are half-width katakana in code page 932.
+    RunResult e = RunWithLocale({{"LC_ALL", "ja_JP.eucJP"}}, {"-\xa4\xa2"});
+    EXPECT_EQ(e.out, ConvertText(invalid, "EUC-JP") + "-\xa4\xa2\n");
+
+    // Longer than the message buffer: formatted a second time, same rule.
+    std::string longArg = "-";
+    for (int i = 0; i < 1500; ++i) longArg += "\xc3\xa9";
+    RunResult l = RunWithLocale({{"LANG", "ja_JP.UTF-8"}}, {longArg});
+    EXPECT_EQ(l.out, invalid + longArg + "\n");
+
+    RunResult c = RunWithLocale({{"LANG", "ja_JP.UTF-8"}}, {"-C", "-d"});
+    EXPECT_EQ(c.out, "ROVT10644-W 同時に指定できないパラメタが指定されています。 パラメタ = -C -d\n");
+    EXPECT_EQ(c.code, 2);
+}
+
 TEST(LinuxLanguage, EnglishEchoKeepsTheArgumentsOwnBytes)
 {
     RunResult r = RunWithLocale({{"LANG", "en_US.UTF-8"}}, {"-\xc3\xa9"});

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -74,14 +75,12 @@ bool QelVRXPR_IsAscii(const char* text, size_t len)
     return true;
 }
 
-void QelVRXPR_PutBytes(const char* p, size_t len)
-{
-    if (len != 0) (void)std::fwrite(p, 1, len, stdout);
-}
+// The converted catalogue text of the latest call.
+std::string g_PfLocalText;
 
-// A byte the converter rejects is written as it stands: the text still
-// reaches the operator, and an echoed argument keeps its own bytes.
-void QelVRXPR_WriteConverted(iconv_t cd, const char* text, size_t len)
+// A byte the converter rejects is kept as it stands: the text still reaches
+// the operator.
+void QelVRXPR_Convert(iconv_t cd, const char* text, size_t len, std::string* pOut)
 {
     char* in = const_cast<char*>(text);
     size_t inLeft = len;
@@ -91,21 +90,21 @@ void QelVRXPR_WriteConverted(iconv_t cd, const char* text, size_t len)
         size_t outLeft = sizeof chunk;
         size_t r = iconv(cd, &in, &inLeft, &out, &outLeft);
         int err = r == (size_t)-1 ? errno : 0;
-        QelVRXPR_PutBytes(chunk, sizeof chunk - outLeft);
+        pOut->append(chunk, sizeof chunk - outLeft);
         if (err == EILSEQ || err == EINVAL) {
-            QelVRXPR_PutBytes(in, 1);
+            pOut->push_back(*in);
             ++in;
             --inLeft;
             (void)iconv(cd, nullptr, nullptr, nullptr, nullptr);
         } else if (err != 0 && err != E2BIG) {
-            QelVRXPR_PutBytes(in, inLeft);
+            pOut->append(in, inLeft);
             return;
         }
     }
     char* out = chunk;
     size_t outLeft = sizeof chunk;
     (void)iconv(cd, nullptr, nullptr, &out, &outLeft);
-    QelVRXPR_PutBytes(chunk, sizeof chunk - outLeft);
+    pOut->append(chunk, sizeof chunk - outLeft);
 }
 
 }  // namespace
@@ -127,28 +126,29 @@ int QelVRXPR_GetSysLangName(char* buf, size_t size)
     return 1;
 }
 
-void QelVRXPR_WriteOut(const char* text)
+const char* QelVRXPR_LocalText(const char* text)
 {
     size_t len = std::strlen(text);
     const char* value = QelVRXPR_GetLocaleValue();
     char cs[PF_CHARSET_LEN];
     QelVRXPR_GetCharset(value, cs, sizeof cs);
-    // Only the Japanese texts are code page 932; English ones are ASCII,
-    // and what they echo is already in the user's character set.
+    // Only the Japanese texts are code page 932; English ones are ASCII.
     if (QelVRXPR_IsAscii(text, len) || !QelVRXPR_IsJapaneseLocale(value) ||
-        QelVRXPR_IsCp932Charset(cs)) {
-        QelVRXPR_PutBytes(text, len);
-    } else {
-        iconv_t cd = (iconv_t)-1;
-        if (cs[0] != '\0') cd = iconv_open(cs, "CP932");
-        if (cd == (iconv_t)-1) cd = iconv_open("UTF-8", "CP932");
-        if (cd == (iconv_t)-1) {
-            QelVRXPR_PutBytes(text, len);
-        } else {
-            QelVRXPR_WriteConverted(cd, text, len);
-            iconv_close(cd);
-        }
-    }
+        QelVRXPR_IsCp932Charset(cs))
+        return text;
+    iconv_t cd = (iconv_t)-1;
+    if (cs[0] != '\0') cd = iconv_open(cs, "CP932");
+    if (cd == (iconv_t)-1) cd = iconv_open("UTF-8", "CP932");
+    if (cd == (iconv_t)-1) return text;
+    g_PfLocalText.clear();
+    QelVRXPR_Convert(cd, text, len, &g_PfLocalText);
+    iconv_close(cd);
+    return g_PfLocalText.c_str();
+}
+
+void QelVRXPR_WriteOut(const char* text)
+{
+    (void)std::fputs(text, stdout);
     if (isatty(STDOUT_FILENO)) (void)std::fflush(stdout);
 }
 

@@ -464,6 +464,12 @@ int QelVRXPR_GetSysLangName(char* buf, size_t size)
     return 1;
 }
 
+// The catalogue's bytes are what the simulated console shows.
+const char* QelVRXPR_LocalText(const char* text)
+{
+    return text;
+}
+
 void QelVRXPR_WriteOut(const char* text)
 {
     std::fputs(text, stdout);

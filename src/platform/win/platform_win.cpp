@@ -74,6 +74,12 @@ int QelVRXPR_GetSysLangName(char* buf, size_t size)
     return 1;
 }
 
+// The console shows the catalogue's code page 932 bytes as they are.
+const char* QelVRXPR_LocalText(const char* text)
+{
+    return text;
+}
+
 void QelVRXPR_WriteOut(const char* text)
 {
     // Text mode turns "\n" into "\r\n"; code page 932 bytes pass unchanged.
