@@ -82,3 +82,55 @@ now_cs() {
     read -r up _ < /proc/uptime
     echo "${up%.*}${up#*.}"
 }
+
+# ---- many LUs -------------------------------------------------------------
+# A LUN is one byte on the way to the utility, so a host's LUs beyond 200
+# go to a second target (TPG) of the same SCSI host.
+MANY_PER_TARGET=200
+
+# N managed LUs named PREFIXi, exported in order through two SCSI hosts
+# (loopback WWNs W1 and W2). Returns once every path has its sg device.
+make_many() {
+    local prefix=$1 n=$2 w i t
+    i=0
+    while [ $i -lt $n ]; do
+        make_lu $prefix$i ZORBELT "TQ22-$prefix$i" S$prefix$i 16
+        i=$((i + 1))
+    done
+    for w in $3 $4; do
+        t=1
+        while [ $(( (t - 1) * MANY_PER_TARGET )) -lt $n ]; do
+            mkdir -p "$T/loopback/$w/tpgt_$t"
+            echo "naa.60014050000000${w#"${w%?}"}$t" > "$T/loopback/$w/tpgt_$t/nexus"
+            t=$((t + 1))
+        done
+        i=0
+        while [ $i -lt $n ]; do
+            t=$((i / MANY_PER_TARGET + 1))
+            mkdir "$T/loopback/$w/tpgt_$t/lun/lun_$((i % MANY_PER_TARGET))"
+            ln -s "$T/core/rd_mcp_0/$prefix$i" \
+                "$T/loopback/$w/tpgt_$t/lun/lun_$((i % MANY_PER_TARGET))/port_$i"
+            i=$((i + 1))
+        done
+    done
+    wait_paths "$(target_host $3)" $n && wait_paths "$(target_host $4)" $n
+}
+
+# Waits until host H has N sg devices.
+wait_paths() {
+    local i
+    for i in $(seq 1 600); do
+        [ "$(ls -d /sys/bus/scsi/devices/$1:0:*/scsi_generic/sg* 2>/dev/null | wc -l)" -ge "$2" ] &&
+            return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The sg device of LU number I of make_many through host H.
+many_sg() {
+    local d
+    for d in /sys/bus/scsi/devices/$1:0:$(($2 / MANY_PER_TARGET + 1)):$(($2 % MANY_PER_TARGET))/scsi_generic/sg*; do
+        echo "/dev/${d##*/}"
+    done
+}

@@ -276,3 +276,64 @@ run_vrxpr '' -d
 LIST3=$(listing "0 ---------------- None" "0 ---------------- None" "1 ---------------- None")
 { echo "$LIST3"; printf "$M0"; } > /tmp/expected
 check_run "guard: without the module file -d runs" /tmp/expected 0
+
+# ---- 400 managed LUs through two more hosts: 800 paths -----------------------
+# Each host's records are far past the first 16 KB area.
+N=400
+W1=naa.5001405000000003
+W2=naa.5001405000000004
+t0=$(now_cs)
+if make_many m $N $W1 $W2; then
+    report_pass "scale: $N LUs exported through two more hosts"
+else
+    report_fail "scale: $N LUs exported through two more hosts"
+fi
+H1=$(target_host $W1)
+H2=$(target_host $W2)
+t1=$(now_cs)
+echo "scale: hosts $H1 and $H2 set up in $(( (t1 - t0) / 100 )) s"
+free | detail
+
+# The other node reserves the last LU and registers on the one before it.
+LAST=$(many_sg $H1 $((N - 1)))
+PREV=$(many_sg $H1 $((N - 2)))
+persist --out --register --param-sark=$KA $LAST >/dev/null
+persist --out --reserve --param-rk=$KA --prout-type=5 $LAST >/dev/null
+persist --out --register --param-sark=$KC $PREV >/dev/null
+
+# The six paths of the LUs above, then every path of host H1 and of H2.
+big_listing() {
+    local h i p=6 state
+    echo "$LIST3"
+    for h in $H1 $H2; do
+        i=0
+        while [ $i -lt $N ]; do
+            case $i in
+                $((N - 1))) state="1 A0A0000000000001 WriteExclusiveRegistrantOnly" ;;
+                $((N - 2))) state="1 ---------------- None" ;;
+                *) state="0 ---------------- None" ;;
+            esac
+            printf '%06d %04X.0000.%016X.%04X %5d    %s %s\n' $p $h \
+                $((i / MANY_PER_TARGET + 1)) $((i % MANY_PER_TARGET)) $state
+            p=$((p + 1))
+            i=$((i + 1))
+        done
+    done
+}
+LISTN=$(big_listing)
+LASTID=$((6 + 2 * N - 1))
+
+t0=$(now_cs)
+run_vrxpr '' -d
+t1=$(now_cs)
+echo "scale: vrxpr -d over $((6 + 2 * N)) paths took $(( (t1 - t0) * 10 )) ms"
+{ echo "$LISTN"; printf "$M0"; } > /tmp/expected
+check_run "scale: -d lists all $((2 * N)) paths of $N LUs exactly" /tmp/expected 0
+
+states $PREV > /tmp/before
+run_vrxpr "$LASTID\ny\ny\n" -c
+{ echo "$LISTN"; printf "$M8"; m9 $LASTID; printf "$M10"; m11 $LASTID; printf "$M0"; } > /tmp/expected
+check_run "scale: clear of the last PathID ($LASTID)" /tmp/expected 0
+check_cleared "scale: clear of PathID $LASTID: no keys and no reservation left" $LAST
+states $PREV > /tmp/after
+check_same "scale: clear of PathID $LASTID: the LU before keeps its registration" /tmp/before /tmp/after

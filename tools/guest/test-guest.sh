@@ -39,7 +39,8 @@ img=$cache/test-initrd.img
 "$here/mkinitrd.sh" "$img" "$here/guest-test.sh" "$exe" || give_up "building the initramfs failed"
 
 start=$(date +%s)
-timeout 900 qemu-system-x86_64 -accel tcg -smp 1 -m 512M -nographic -no-reboot \
+# The 800 SCSI devices of the scale case take about 450 MB of the guest.
+timeout 900 qemu-system-x86_64 -accel tcg -smp 1 -m 1024M -nographic -no-reboot \
     -kernel "$cache/kernel/boot/vmlinuz-$kver" -initrd "$img" \
     -append "console=ttyS0 panic=-1 quiet" </dev/null 2>&1 | tr -d '\r' >"$log"
 echo "guest ran $(( $(date +%s) - start )) s; console log in $log"
