@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the guest's initramfs: busybox, sg3-utils, kmod, the utility and
 # the SCSI target modules, with a guest script run by /init.
-# Usage: mkinitrd.sh OUT.img GUEST-SCRIPT VRXPR-EXE
+# Usage: mkinitrd.sh OUT.img GUEST-SCRIPT VRXPR-EXE [MORE-EXE...]
+# (more executables go into /usr/bin under their own names)
 set -euo pipefail
 
 out=$1
@@ -50,6 +51,9 @@ for tool in sg_persist sg_turs sg_inq sg_readcap; do
 done
 add_binary "$user/bin/kmod" /bin/kmod
 add_binary "$exe" /usr/bin/vrxpr
+for more in "${@:4}"; do
+    add_binary "$more" "/usr/bin/$(basename "$more")"
+done
 
 # The modules in load order, as the kernel's own dependency data gives it.
 : > "$stage/guest/modules.order"
