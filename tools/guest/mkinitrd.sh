@@ -3,6 +3,8 @@
 # the SCSI target modules, with a guest script run by /init.
 # Usage: mkinitrd.sh OUT.img GUEST-SCRIPT VRXPR-EXE [MORE-EXE...]
 # (more executables go into /usr/bin under their own names)
+# VRXPR-EXE "-" packs no utility; VRXPR_GUEST_MODULES names further modules
+# (with their dependencies) to load at boot.
 set -euo pipefail
 
 out=$1
@@ -13,7 +15,7 @@ cache=${VRXPR_GUEST_CACHE:-$here/cache}
 kver=$(cat "$cache/kernel.release")
 kroot=$cache/kernel
 user=$cache/userland
-modules="configfs scsi_common scsi_mod sd_mod sg target_core_mod target_core_file tcm_loop"
+modules="configfs scsi_common scsi_mod sd_mod sg target_core_mod target_core_file tcm_loop ${VRXPR_GUEST_MODULES:-}"
 
 stage=$(mktemp -d "$cache/stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
@@ -50,7 +52,7 @@ for tool in sg_persist sg_turs sg_inq sg_readcap; do
     add_binary "$user/usr/bin/$tool" "/usr/bin/$tool"
 done
 add_binary "$user/bin/kmod" /bin/kmod
-add_binary "$exe" /usr/bin/vrxpr
+[ "$exe" = - ] || add_binary "$exe" /usr/bin/vrxpr
 for more in "${@:4}"; do
     add_binary "$more" "/usr/bin/$(basename "$more")"
 done
