@@ -15,7 +15,7 @@ namespace {
 void Load(const std::string& text)
 {
     std::string error;
-    ASSERT_TRUE(QelVRXPR_SimLoadText(text, "", &error)) << error;
+    ASSERT_TRUE(SimLoadText(text, "", &error)) << error;
 }
 
 ULONG GetULong(const std::vector<uint8_t>& a, size_t at)
@@ -51,7 +51,7 @@ std::string Text(const std::vector<uint8_t>& a, size_t at, size_t n)
 
 class SimDevicesTest : public ::testing::Test {
 protected:
-    void TearDown() override { QelVRXPR_SimResetState(); }
+    void TearDown() override { SimResetState(); }
 };
 
 const char* const PORTS_STATE = R"({
@@ -174,9 +174,9 @@ TEST_F(SimDevicesTest, PortsThatRefuseTheOpenOrAnswerAnotherAreaError)
     EXPECT_EQ(r.Returned, 10u);
 
     std::string error;
-    EXPECT_FALSE(QelVRXPR_SimLoadText(R"({ "ports": [ { "port": 1, "open_eror": 5 } ] })", "", &error));
+    EXPECT_FALSE(SimLoadText(R"({ "ports": [ { "port": 1, "open_eror": 5 } ] })", "", &error));
     EXPECT_EQ(error, "ports[0]: unknown key \"open_eror\"");
-    EXPECT_FALSE(QelVRXPR_SimLoadText(R"({ "ports": [ { "port": 1, "area_error": 0 } ] })", "", &error));
+    EXPECT_FALSE(SimLoadText(R"({ "ports": [ { "port": 1, "area_error": 0 } ] })", "", &error));
     EXPECT_EQ(error, "ports[0].area_error: expected an integer from 1 to 4294967295");
 }
 
@@ -329,7 +329,7 @@ TEST_F(SimDevicesTest, LanguageComesFromTheFile)
 
 TEST_F(SimDevicesTest, BeforeAnyStateTheStorageIsEmpty)
 {
-    QelVRXPR_SimResetState();
+    SimResetState();
     EXPECT_EQ(QelVRXPR_OpenDevice("\\\\.\\Scsi0:"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(QelVRXPR_GetLastErr(), 2u);
     EXPECT_EQ(QelVRXPR_OpenDevice("\\\\.\\PhysicalDrive0"), INVALID_HANDLE_VALUE);
@@ -338,7 +338,7 @@ TEST_F(SimDevicesTest, BeforeAnyStateTheStorageIsEmpty)
     char buf[64];
     ASSERT_EQ(QelVRXPR_GetSysLangName(buf, sizeof buf), 1);
     EXPECT_STREQ(buf, "English");
-    EXPECT_EQ(QelVRXPR_SimFormatState(), "");
+    EXPECT_EQ(SimFormatState(), "");
 }
 
 TEST_F(SimDevicesTest, ReadLineDropsOnlyTheCarriageReturnBeforeTheLineFeed)

@@ -29,7 +29,7 @@ std::string State(const std::string& luBody)
 void Load(const std::string& text)
 {
     std::string error;
-    ASSERT_TRUE(QelVRXPR_SimLoadText(text, "", &error)) << error;
+    ASSERT_TRUE(SimLoadText(text, "", &error)) << error;
 }
 
 struct SENT {
@@ -127,21 +127,21 @@ std::string Keys(unsigned long drive = 1)
     return Hex(s.Data, s.Req.Sptd.DataTransferLength);
 }
 
-JSON_VALUE SavedState()
+SIM_JSON SavedState()
 {
-    JSON_VALUE v;
+    SIM_JSON v;
     std::string error;
-    EXPECT_TRUE(QelVRXPR_ParseJson(QelVRXPR_SimFormatState(), &v, &error)) << error;
+    EXPECT_TRUE(SimParseJson(SimFormatState(), &v, &error)) << error;
     return v;
 }
 
 std::string SavedLu(const char* member)
 {
-    JSON_VALUE state = SavedState();
-    const JSON_VALUE* lus = QelVRXPR_FindJson(state, "lus");
-    const JSON_VALUE* q = lus ? QelVRXPR_FindJson(*lus, "q") : nullptr;
-    const JSON_VALUE* m = q ? QelVRXPR_FindJson(*q, member) : nullptr;
-    return m ? QelVRXPR_FormatJson(*m) : "absent";
+    SIM_JSON state = SavedState();
+    const SIM_JSON* lus = SimMember(state, "lus");
+    const SIM_JSON* q = lus ? SimMember(*lus, "q") : nullptr;
+    const SIM_JSON* m = q ? SimMember(*q, member) : nullptr;
+    return m ? SimFormatJson(*m) : "absent";
 }
 
 const uint64_t KEY_B = 0x4E4F44454230303FULL;
@@ -150,7 +150,7 @@ const uint64_t KEY_NEW = 0x5652585052434C00ULL;
 
 class SimLuTest : public ::testing::Test {
 protected:
-    void TearDown() override { QelVRXPR_SimResetState(); }
+    void TearDown() override { SimResetState(); }
 };
 
 TEST_F(SimLuTest, ReadKeysGivesGenerationLengthAndKeysInOrderCutAtTheAllocationLength)
@@ -377,10 +377,10 @@ TEST_F(SimLuTest, LogHoldsEveryOpenAndRequestInTheStateFileForm)
     EXPECT_EQ(QelVRXPR_RequestDevice(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &a, sizeof a, &n), 0);
     QelVRXPR_CloseDevice(h);
 
-    JSON_VALUE state = SavedState();
-    const JSON_VALUE* log = QelVRXPR_FindJson(state, "log");
+    SIM_JSON state = SavedState();
+    const SIM_JSON* log = SimMember(state, "log");
     ASSERT_NE(log, nullptr);
-    std::string text = QelVRXPR_FormatJson(*log);
+    std::string text = SimFormatJson(*log);
     EXPECT_EQ(text, R"([
   { "open": "earlier run", "result": "ok" },
   { "open": "\\\\.\\Scsi2:", "result": "ok" },

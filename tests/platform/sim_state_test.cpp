@@ -20,19 +20,19 @@ RunResult RunOn(const std::string& path, const std::vector<std::string>& args, c
     return RunProgram(SimExe(), args, opt);
 }
 
-JSON_VALUE Parse(const std::string& text)
+SIM_JSON Parse(const std::string& text)
 {
-    JSON_VALUE v;
+    SIM_JSON v;
     std::string error;
-    EXPECT_TRUE(QelVRXPR_ParseJson(text, &v, &error)) << error;
+    EXPECT_TRUE(SimParseJson(text, &v, &error)) << error;
     return v;
 }
 
 std::string Member(const std::string& stateText, const char* key)
 {
-    JSON_VALUE v = Parse(stateText);
-    const JSON_VALUE* m = QelVRXPR_FindJson(v, key);
-    return m ? QelVRXPR_FormatJson(*m) : "absent";
+    SIM_JSON v = Parse(stateText);
+    const SIM_JSON* m = SimMember(v, key);
+    return m ? SimFormatJson(*m) : "absent";
 }
 
 // A state that is refused: exit 4, the file and the reason on standard
@@ -58,11 +58,12 @@ TEST(SimStateFile, MissingOrMalformedFileEndsTheRunWithCode4)
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "vrxpr-sim: " + dir + "/none.json: cannot open: No such file or directory\n");
 
-    ExpectRefused("", "line 1 column 1: unexpected end of text, expected a value");
-    ExpectRefused("{\n  \"ports\": [\n    { \"port\": 2, }\n  ]\n}\n", "line 3 column 18: expected a member name, found '}'");
+    ExpectRefused("", "line 1 column 1: syntax error while parsing value - unexpected end of input; expected '[', '{', "
+                      "or a literal");
+    ExpectRefused("{\n  \"ports\": [\n    { \"port\": 2, }\n  ]\n}\n", "line 3 column 18: syntax error while parsing object key - unexpected '}'; expected string literal");
     ExpectRefused("{ \"lus\": { \"a\": {}, \"a\": {} } }", "line 1 column 21: duplicate member \"a\"");
     ExpectRefused("[]", "the state must be a JSON object");
-    ExpectRefused("{} {}", "line 1 column 4: unexpected '{' after the value");
+    ExpectRefused("{} {}", "line 1 column 4: syntax error while parsing value - unexpected '{'; expected end of input");
 }
 
 TEST(SimStateFile, UnknownKeysAreRefusedAtEveryLevel)
@@ -134,25 +135,25 @@ TEST(SimStateFile, WithoutTheVariableTheSampleIsCopiedIntoTheCurrentDirectory)
     EXPECT_EQ(r.out, std::string(SAMPLE_LISTING) + "ROVT10640-I The vrxpr utility completed normally.\n");
 
     std::string made = ReadFile(dir + "/vrxpr-sim-storage.json");
-    std::string sample = QelVRXPR_SimSampleText();
+    std::string sample = SimSampleText();
     for (const char* key : {"language", "registry", "ports", "drives", "lus"})
         EXPECT_EQ(Member(made, key), Member(sample, key)) << key;
     EXPECT_EQ(Member(sample, "log"), "[]");
-    size_t firstRun = Parse(made).Items.back().Items.size();
+    size_t firstRun = Parse(made)["log"].size();
     EXPECT_EQ(OpenedDevices(made).size() + Requests(made).size(), firstRun);
     EXPECT_EQ(Requests(made).size(), 10u);
 
     // The next run in the same directory goes on with the same file.
     r = RunProgram(SimExe(), {"-d"}, opt);
     EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(Parse(ReadFile(dir + "/vrxpr-sim-storage.json")).Items.back().Items.size(), 2 * firstRun);
+    EXPECT_EQ(Parse(ReadFile(dir + "/vrxpr-sim-storage.json"))["log"].size(), 2 * firstRun);
 }
 
 TEST(SimStateFile, ClearOfTheSampleQuorumRegistersThenClears)
 {
     std::string dir = MakeTempDir();
     std::string path = dir + "/state.json";
-    WriteFile(path, QelVRXPR_SimSampleText());
+    WriteFile(path, SimSampleText());
     RunResult r = RunOn(path, {"-c"}, "0\ny\ny\n");
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err, "");
@@ -172,25 +173,22 @@ TEST(SimStateFile, ClearOfTheSampleQuorumRegistersThenClears)
     // CLEAR carries the key REGISTER registered.
     EXPECT_EQ(out[1].substr(clear.size(), 16), out[0].substr(reg.size(), 16));
 
-    JSON_VALUE v = Parse(state);
-    const JSON_VALUE* quorum = QelVRXPR_FindJson(*QelVRXPR_FindJson(v, "lus"), "quorum");
+    SIM_JSON v = Parse(state);
+    const SIM_JSON* quorum = SimMember(v["lus"], "quorum");
     ASSERT_NE(quorum, nullptr);
-    EXPECT_EQ(QelVRXPR_FormatJson(*quorum), R"({
+    EXPECT_EQ(SimFormatJson(*quorum), R"({
   "vendor": "ZORBELT",
   "product": "TQ2240",
   "generation": 14,
   "registrations": []
 })");
     // The other LUs are as the sample has them.
-    JSON_VALUE sample = Parse(QelVRXPR_SimSampleText());
-    const JSON_VALUE* sampleLus = QelVRXPR_FindJson(sample, "lus");
+    SIM_JSON sample = Parse(SimSampleText());
     for (const char* lu : {"sqldata", "backup", "archive", "system"})
-        EXPECT_EQ(QelVRXPR_FormatJson(*QelVRXPR_FindJson(*QelVRXPR_FindJson(v, "lus"), lu)),
-                  QelVRXPR_FormatJson(*QelVRXPR_FindJson(*sampleLus, lu)))
-            << lu;
+        EXPECT_EQ(SimFormatJson(v["lus"][lu]), SimFormatJson(sample["lus"][lu])) << lu;
 }
 
-TEST(SimStateFile, AnUnwritableFileIsReportedAndTheExitCodeKept)
+TEST(SimStateFile, AFailedWriteBackKeepsTheOldFileAndEndsWithCode4)
 {
     std::string dir = MakeTempDir();
     std::string path = dir + "/state.json";
@@ -205,16 +203,21 @@ TEST(SimStateFile, AnUnwritableFileIsReportedAndTheExitCodeKept)
     RunOptions opt;
     opt.env = {{"VRXPR_SIM_STATE", path}};
     RunResult r = RunProgram("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" -d", SimExe()}, opt);
-    EXPECT_EQ(r.code, control.code);
+    EXPECT_EQ(r.code, 4);
     EXPECT_EQ(r.out, control.out);
     EXPECT_EQ(r.err, "vrxpr-sim: " + path + ": cannot write: File too large\n");
+    EXPECT_EQ(ReadFile(path), state);
 
-    // A failing run keeps its own code as well (drive open failure).
-    WriteFile(path, R"({ "ports": [ { "port": 0, "inquiry_error": 21 } ] })");
+    // A run that failed on its own ends with 4 as well (drive open failure).
+    const std::string failing = R"({ "ports": [ { "port": 0, "inquiry_error": 21 } ] })";
+    WriteFile(path, failing);
     r = RunProgram("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" -d", SimExe()}, opt);
-    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.code, 4);
     EXPECT_NE(r.out.find("ROVT10664-E"), std::string::npos);
     EXPECT_EQ(r.err, "vrxpr-sim: " + path + ": cannot write: File too large\n");
+    EXPECT_EQ(ReadFile(path), failing);
+    // Nothing but the file and its lock is left in the directory.
+    EXPECT_EQ(RunProgram("/bin/ls", {"-A", dir}).out, "state.json\nstate.json.lock\n");
 }
 
 }  // namespace

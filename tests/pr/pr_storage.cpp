@@ -35,25 +35,25 @@ std::string KeyHex()
     return hex;
 }
 
-JSON_VALUE Parse(const std::string& text)
+SIM_JSON Parse(const std::string& text)
 {
-    JSON_VALUE v;
+    SIM_JSON v;
     std::string error;
-    if (!QelVRXPR_ParseJson(text, &v, &error))
+    if (!SimParseJson(text, &v, &error))
         throw std::runtime_error("state file does not parse: " + error);
     return v;
 }
 
-std::string Str(const JSON_VALUE& e, const char* key)
+std::string Str(const SIM_JSON& e, const char* key)
 {
-    const JSON_VALUE* v = QelVRXPR_FindJson(e, key);
-    return v != nullptr && v->Kind == JSON_STRING ? v->Str : std::string();
+    const SIM_JSON* v = SimMember(e, key);
+    return v != nullptr && v->is_string() ? v->get<std::string>() : std::string();
 }
 
-int Num(const JSON_VALUE& e, const char* key)
+int Num(const SIM_JSON& e, const char* key)
 {
-    const JSON_VALUE* v = QelVRXPR_FindJson(e, key);
-    return v != nullptr && v->Kind == JSON_NUMBER ? (int)v->Number : -1;
+    const SIM_JSON* v = SimMember(e, key);
+    return v != nullptr && v->is_number() ? v->get<int>() : -1;
 }
 
 }  // namespace
@@ -91,12 +91,12 @@ std::string Managed(const std::string& registrations, const std::string& reserva
 
 std::vector<PrRequest> PrRequests(const std::string& stateText)
 {
-    JSON_VALUE state = Parse(stateText);
+    SIM_JSON state = Parse(stateText);
     std::vector<PrRequest> out;
-    const JSON_VALUE* log = QelVRXPR_FindJson(state, "log");
+    const SIM_JSON* log = SimMember(state, "log");
     if (log == nullptr) return out;
-    for (const JSON_VALUE& e : log->Items) {
-        if (QelVRXPR_FindJson(e, "cdb") == nullptr) continue;
+    for (const SIM_JSON& e : *log) {
+        if (SimMember(e, "cdb") == nullptr) continue;
         PrRequest r;
         r.drive = Num(e, "drive");
         r.lu = Str(e, "lu");
@@ -113,17 +113,17 @@ std::vector<PrRequest> PrRequests(const std::string& stateText)
 
 std::vector<std::string> LogLines(const std::string& stateText)
 {
-    JSON_VALUE state = Parse(stateText);
+    SIM_JSON state = Parse(stateText);
     std::vector<std::string> out;
-    const JSON_VALUE* log = QelVRXPR_FindJson(state, "log");
+    const SIM_JSON* log = SimMember(state, "log");
     if (log == nullptr) return out;
-    for (const JSON_VALUE& e : log->Items) {
-        if (const JSON_VALUE* open = QelVRXPR_FindJson(e, "open")) {
-            const JSON_VALUE* result = QelVRXPR_FindJson(e, "result");
+    for (const SIM_JSON& e : *log) {
+        if (const SIM_JSON* open = SimMember(e, "open")) {
+            const SIM_JSON* result = SimMember(e, "result");
             std::string res = result == nullptr ? "?"
-                              : result->Kind == JSON_STRING ? result->Str
-                                                            : std::to_string((int)result->Number);
-            out.push_back("open " + open->Str + " " + res);
+                              : result->is_string() ? result->get<std::string>()
+                                                    : std::to_string(result->get<int>());
+            out.push_back("open " + open->get<std::string>() + " " + res);
         } else {
             out.push_back("request " + std::to_string(Num(e, "drive")) + " " + Str(e, "lu") + " " +
                           Upper(Str(e, "cdb")));
@@ -134,16 +134,16 @@ std::vector<std::string> LogLines(const std::string& stateText)
 
 std::string PrState(const std::string& stateText, const std::string& lu)
 {
-    JSON_VALUE state = Parse(stateText);
-    const JSON_VALUE* lus = QelVRXPR_FindJson(state, "lus");
-    const JSON_VALUE* entry = lus == nullptr ? nullptr : QelVRXPR_FindJson(*lus, lu);
+    SIM_JSON state = Parse(stateText);
+    const SIM_JSON* lus = SimMember(state, "lus");
+    const SIM_JSON* entry = lus == nullptr ? nullptr : SimMember(*lus, lu.c_str());
     if (entry == nullptr) throw std::runtime_error("no LU " + lu + " in the state");
     // Absent and empty mean the same to the simulated LU.
-    const JSON_VALUE* regs = QelVRXPR_FindJson(*entry, "registrations");
-    const JSON_VALUE* resv = QelVRXPR_FindJson(*entry, "reservation");
+    const SIM_JSON* regs = SimMember(*entry, "registrations");
+    const SIM_JSON* resv = SimMember(*entry, "reservation");
     std::string text = "registrations:";
-    if (regs != nullptr && !regs->Items.empty()) text += QelVRXPR_FormatJson(*regs);
+    if (regs != nullptr && !regs->empty()) text += SimFormatJson(*regs);
     text += " reservation:";
-    if (resv != nullptr && resv->Kind != JSON_NULL) text += QelVRXPR_FormatJson(*resv);
+    if (resv != nullptr && !resv->is_null()) text += SimFormatJson(*resv);
     return text;
 }

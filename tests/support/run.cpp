@@ -2,7 +2,7 @@
 
 #include <iconv.h>
 
-#include "platform/sim/json.h"
+#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <csignal>
@@ -165,57 +165,32 @@ SimRun RunSim(const std::vector<std::string>& args, const std::string& stateJson
 
 namespace {
 
-JSON_VALUE ParseState(const std::string& stateText)
+nlohmann::ordered_json ParseState(const std::string& stateText)
 {
-    JSON_VALUE v;
-    std::string error;
-    if (!QelVRXPR_ParseJson(stateText, &v, &error))
-        throw std::runtime_error("state file does not parse: " + error);
-    return v;
-}
-
-std::string OneLine(const JSON_VALUE& v)
-{
-    std::string text = QelVRXPR_FormatJson(v), line;
-    bool inString = false, escaped = false;
-    for (char c : text) {
-        if (inString) {
-            if (escaped) escaped = false;
-            else if (c == '\\') escaped = true;
-            else if (c == '"') inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '\n' || c == ' ') {
-            continue;
-        }
-        line += c;
+    try {
+        return nlohmann::ordered_json::parse(stateText);
+    } catch (const nlohmann::ordered_json::exception& e) {
+        throw std::runtime_error(std::string("state file does not parse: ") + e.what());
     }
-    return line;
 }
 
 }  // namespace
 
 std::vector<std::string> OpenedDevices(const std::string& stateText)
 {
-    JSON_VALUE state = ParseState(stateText);
+    nlohmann::ordered_json state = ParseState(stateText);
     std::vector<std::string> names;
-    const JSON_VALUE* log = QelVRXPR_FindJson(state, "log");
-    if (log == nullptr) return names;
-    for (const JSON_VALUE& e : log->Items) {
-        const JSON_VALUE* open = QelVRXPR_FindJson(e, "open");
-        if (open != nullptr) names.push_back(open->Str);
-    }
+    for (const auto& e : state.value("log", nlohmann::ordered_json::array()))
+        if (e.contains("open")) names.push_back(e["open"].get<std::string>());
     return names;
 }
 
 std::vector<std::string> Requests(const std::string& stateText)
 {
-    JSON_VALUE state = ParseState(stateText);
+    nlohmann::ordered_json state = ParseState(stateText);
     std::vector<std::string> lines;
-    const JSON_VALUE* log = QelVRXPR_FindJson(state, "log");
-    if (log == nullptr) return lines;
-    for (const JSON_VALUE& e : log->Items)
-        if (QelVRXPR_FindJson(e, "cdb") != nullptr) lines.push_back(OneLine(e));
+    for (const auto& e : state.value("log", nlohmann::ordered_json::array()))
+        if (e.contains("cdb")) lines.push_back(e.dump());
     return lines;
 }
 

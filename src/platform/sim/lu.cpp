@@ -30,7 +30,7 @@ const SIM_CMD_NAME g_SimCmdNames[] = {
     {SIM_OP_PR_OUT, 0x06, "REGISTER AND IGNORE EXISTING KEY"},
 };
 
-void QelVRXPR_SetSimCheck(SIM_ANSWER* a, uint8_t key, uint8_t asc, uint8_t ascq)
+void SimSetCheck(SIM_ANSWER* a, uint8_t key, uint8_t asc, uint8_t ascq)
 {
     a->Status = SIM_STATUS_CHECK;
     a->HasSense = true;
@@ -39,37 +39,37 @@ void QelVRXPR_SetSimCheck(SIM_ANSWER* a, uint8_t key, uint8_t asc, uint8_t ascq)
     a->Ascq = ascq;
 }
 
-uint64_t QelVRXPR_ReadBE64(const uint8_t* p)
+uint64_t SimReadBE64(const uint8_t* p)
 {
     uint64_t v = 0;
     for (int i = 0; i < 8; i++) v = (v << 8) | p[i];
     return v;
 }
 
-void QelVRXPR_PutBE(std::vector<uint8_t>* out, uint64_t v, int bytes)
+void SimPutBE(std::vector<uint8_t>* out, uint64_t v, int bytes)
 {
     for (int i = bytes - 1; i >= 0; i--) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-SIM_REGISTRATION* QelVRXPR_FindSimReg(SIM_LU* lu, const std::string& nexus)
+SIM_REGISTRATION* SimFindReg(SIM_LU* lu, const std::string& nexus)
 {
     for (SIM_REGISTRATION& r : lu->Registrations)
         if (r.Host == nexus) return &r;
     return nullptr;
 }
 
-bool QelVRXPR_IsAllRegistrantsType(unsigned type)
+bool SimIsAllRegistrantsType(unsigned type)
 {
     return type == 7 || type == 8;
 }
 
-void QelVRXPR_ChangeSimLU(SIM_LU* lu)
+void SimChangeLU(SIM_LU* lu)
 {
     lu->Generation++;
     lu->PrChanged = true;
 }
 
-void QelVRXPR_UnregisterSim(SIM_LU* lu, const std::string& nexus)
+void SimUnregister(SIM_LU* lu, const std::string& nexus)
 {
     for (size_t i = 0; i < lu->Registrations.size(); i++) {
         if (lu->Registrations[i].Host == nexus) {
@@ -79,34 +79,34 @@ void QelVRXPR_UnregisterSim(SIM_LU* lu, const std::string& nexus)
     }
     if (!lu->Reserved) return;
     // An all-registrants reservation lasts while anyone is registered.
-    if (QelVRXPR_IsAllRegistrantsType(lu->ResvType) ? lu->Registrations.empty() : lu->ResvHost == nexus) {
+    if (SimIsAllRegistrantsType(lu->ResvType) ? lu->Registrations.empty() : lu->ResvHost == nexus) {
         lu->Reserved = false;
         lu->ResvHost.clear();
         lu->ResvType = 0;
     }
 }
 
-void QelVRXPR_AnswerPrIn(SIM_LU* lu, uint8_t sa, const uint8_t* cdb, SIM_ANSWER* a)
+void SimAnswerPrIn(SIM_LU* lu, uint8_t sa, const uint8_t* cdb, SIM_ANSWER* a)
 {
     size_t alloc = (static_cast<size_t>(cdb[7]) << 8) | cdb[8];
     std::vector<uint8_t> d;
-    QelVRXPR_PutBE(&d, lu->Generation, 4);
+    SimPutBE(&d, lu->Generation, 4);
     if (sa == 0x00) {
-        QelVRXPR_PutBE(&d, 8ull * lu->Registrations.size(), 4);
-        for (const SIM_REGISTRATION& r : lu->Registrations) QelVRXPR_PutBE(&d, r.Key, 8);
+        SimPutBE(&d, 8ull * lu->Registrations.size(), 4);
+        for (const SIM_REGISTRATION& r : lu->Registrations) SimPutBE(&d, r.Key, 8);
     } else {
         if (!lu->Reserved) {
-            QelVRXPR_PutBE(&d, 0, 4);
+            SimPutBE(&d, 0, 4);
         } else {
-            QelVRXPR_PutBE(&d, 16, 4);
+            SimPutBE(&d, 16, 4);
             uint64_t key = 0;
-            SIM_REGISTRATION* holder = QelVRXPR_FindSimReg(lu, lu->ResvHost);
-            if (!QelVRXPR_IsAllRegistrantsType(lu->ResvType) && holder != nullptr) key = holder->Key;
-            QelVRXPR_PutBE(&d, key, 8);
-            QelVRXPR_PutBE(&d, 0, 4);       // obsolete scope-specific address
+            SIM_REGISTRATION* holder = SimFindReg(lu, lu->ResvHost);
+            if (!SimIsAllRegistrantsType(lu->ResvType) && holder != nullptr) key = holder->Key;
+            SimPutBE(&d, key, 8);
+            SimPutBE(&d, 0, 4);       // obsolete scope-specific address
             d.push_back(0);                 // reserved
             d.push_back(static_cast<uint8_t>(lu->ResvType & 0x0F));  // scope LU_SCOPE, type
-            QelVRXPR_PutBE(&d, 0, 2);       // obsolete
+            SimPutBE(&d, 0, 2);       // obsolete
         }
     }
     if (d.size() > alloc) d.resize(alloc);
@@ -114,12 +114,12 @@ void QelVRXPR_AnswerPrIn(SIM_LU* lu, uint8_t sa, const uint8_t* cdb, SIM_ANSWER*
     a->DataIn = d;
 }
 
-void QelVRXPR_AnswerPrOut(SIM_LU* lu, const std::string& nexus, uint8_t sa, const uint8_t* param,
-                          SIM_ANSWER* a)
+void SimAnswerPrOut(SIM_LU* lu, const std::string& nexus, uint8_t sa, const uint8_t* param,
+                    SIM_ANSWER* a)
 {
-    uint64_t resKey = QelVRXPR_ReadBE64(param);
-    uint64_t sarKey = QelVRXPR_ReadBE64(param + 8);
-    SIM_REGISTRATION* reg = QelVRXPR_FindSimReg(lu, nexus);
+    uint64_t resKey = SimReadBE64(param);
+    uint64_t sarKey = SimReadBE64(param + 8);
+    SIM_REGISTRATION* reg = SimFindReg(lu, nexus);
     a->Status = SIM_STATUS_GOOD;
 
     if (sa == 0x03) {  // CLEAR
@@ -131,7 +131,7 @@ void QelVRXPR_AnswerPrOut(SIM_LU* lu, const std::string& nexus, uint8_t sa, cons
         lu->Reserved = false;
         lu->ResvHost.clear();
         lu->ResvType = 0;
-        QelVRXPR_ChangeSimLU(lu);
+        SimChangeLU(lu);
         return;
     }
 
@@ -143,7 +143,7 @@ void QelVRXPR_AnswerPrOut(SIM_LU* lu, const std::string& nexus, uint8_t sa, cons
         }
         if (sarKey == 0) return;  // nothing to register; no change
         lu->Registrations.push_back(SIM_REGISTRATION{nexus, sarKey});
-        QelVRXPR_ChangeSimLU(lu);
+        SimChangeLU(lu);
         return;
     }
     if (!ignoreKey && reg->Key != resKey) {
@@ -151,16 +151,16 @@ void QelVRXPR_AnswerPrOut(SIM_LU* lu, const std::string& nexus, uint8_t sa, cons
         return;
     }
     if (sarKey == 0)
-        QelVRXPR_UnregisterSim(lu, nexus);
+        SimUnregister(lu, nexus);
     else
         reg->Key = sarKey;
-    QelVRXPR_ChangeSimLU(lu);
+    SimChangeLU(lu);
 }
 
 }  // namespace
 
-void QelVRXPR_AnswerSimCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* cdb, size_t cdbLen,
-                           const uint8_t* dataOut, size_t dataOutLen, SIM_ANSWER* a)
+void SimAnswerCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* cdb, size_t cdbLen,
+                  const uint8_t* dataOut, size_t dataOutLen, SIM_ANSWER* a)
 {
     *a = SIM_ANSWER();
     const char* name = nullptr;
@@ -171,7 +171,7 @@ void QelVRXPR_AnswerSimCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* 
             if (c.OpCode == cdb[0] && c.ServiceAction == sa) name = c.Name;
     }
     if (name == nullptr) {
-        QelVRXPR_SetSimCheck(a, SIM_KEY_ILLEGAL_REQUEST, 0x24, 0x00);  // INVALID FIELD IN CDB
+        SimSetCheck(a, SIM_KEY_ILLEGAL_REQUEST, 0x24, 0x00);  // INVALID FIELD IN CDB
         return;
     }
 
@@ -186,7 +186,7 @@ void QelVRXPR_AnswerSimCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* 
             a->Status = static_cast<uint8_t>(f.Value);
             // What a real LU most often says with an unexpected CHECK
             // CONDITION: REPORTED LUNS DATA HAS CHANGED.
-            if (a->Status == SIM_STATUS_CHECK) QelVRXPR_SetSimCheck(a, SIM_KEY_UNIT_ATTENTION, 0x3F, 0x0E);
+            if (a->Status == SIM_STATUS_CHECK) SimSetCheck(a, SIM_KEY_UNIT_ATTENTION, 0x3F, 0x0E);
         }
         f.Times--;
         f.TimesChanged = true;
@@ -196,7 +196,7 @@ void QelVRXPR_AnswerSimCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* 
     }
 
     if (cdb[0] == SIM_OP_PR_IN) {
-        QelVRXPR_AnswerPrIn(lu, sa, cdb, a);
+        SimAnswerPrIn(lu, sa, cdb, a);
         return;
     }
 
@@ -204,8 +204,8 @@ void QelVRXPR_AnswerSimCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* 
     uint32_t paramLen = (static_cast<uint32_t>(cdb[5]) << 24) | (static_cast<uint32_t>(cdb[6]) << 16) |
                         (static_cast<uint32_t>(cdb[7]) << 8) | cdb[8];
     if (paramLen != 24 || dataOutLen != paramLen || dataOut == nullptr) {
-        QelVRXPR_SetSimCheck(a, SIM_KEY_ILLEGAL_REQUEST, 0x1A, 0x00);  // PARAMETER LIST LENGTH ERROR
+        SimSetCheck(a, SIM_KEY_ILLEGAL_REQUEST, 0x1A, 0x00);  // PARAMETER LIST LENGTH ERROR
         return;
     }
-    QelVRXPR_AnswerPrOut(lu, nexus, sa, dataOut, a);
+    SimAnswerPrOut(lu, nexus, sa, dataOut, a);
 }

@@ -48,7 +48,7 @@ struct SIM_FAULT {
     uint32_t Value = 0;                // status byte or system error
     uint64_t Times = 1;
     bool TimesChanged = false;
-    JSON_VALUE Source;                 // as read, for the write-back
+    SIM_JSON Source;                   // as read, for the write-back
 };
 
 struct SIM_LU {
@@ -82,14 +82,14 @@ enum SIM_LANG { SIM_LANG_ABSENT, SIM_LANG_NULL, SIM_LANG_TEXT };
 struct SIM_STATE {
     bool Loaded = false;
     std::string Path;
-    JSON_VALUE Doc;                    // the file as read; patched on write-back
+    SIM_JSON Doc;                      // the file as read; patched on write-back
     SIM_LANG LangKind = SIM_LANG_ABSENT;
     std::string Language;
     std::vector<SIM_REGKEY> Registry;
     std::vector<SIM_PORT> Ports;
     std::vector<SIM_DRIVE> Drives;
     std::vector<SIM_LU> Lus;
-    std::vector<JSON_VALUE> NewLog;    // entries of this process
+    std::vector<SIM_JSON> NewLog;      // entries not written back yet
     std::vector<SIM_HANDLE> Handles;
     std::vector<std::string> OpenKeys; // open registry keys by path; empty: free slot
     std::vector<bool> OpenKeyUsed;
@@ -97,14 +97,13 @@ struct SIM_STATE {
 
 extern SIM_STATE g_SimState;
 
-SIM_LU* QelVRXPR_FindSimLU(const std::string& name);
-std::string QelVRXPR_FormatSimHex(const uint8_t* data, size_t len);
+// Takes the storage from g_SimState.Doc; *error says what is wrong where.
+bool SimLoadDoc(std::string* error);
+SIM_LU* SimFindLU(const std::string& name);
+std::string SimFormatHex(const uint8_t* data, size_t len);
 // ASCII case-insensitive equality, as Windows compares registry paths.
-bool QelVRXPR_SameTextNoCase(const std::string& a, const std::string& b);
-void QelVRXPR_AddSimLog(const JSON_VALUE& entry);
-JSON_VALUE QelVRXPR_MakeJsonNumber(double n);
-JSON_VALUE QelVRXPR_MakeJsonString(const std::string& s);
-void QelVRXPR_SetJsonMember(JSON_VALUE* obj, const std::string& key, const JSON_VALUE& value);
+bool SimSameTextNoCase(const std::string& a, const std::string& b);
+void SimAddLog(const SIM_JSON& entry);
 
 // What the LU answers to one CDB from one I_T nexus.
 struct SIM_ANSWER {
@@ -117,7 +116,7 @@ struct SIM_ANSWER {
 };
 
 // dataOut is what the initiator sent (dataOutLen 0 for a data-in request).
-void QelVRXPR_AnswerSimCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* cdb, size_t cdbLen,
-                           const uint8_t* dataOut, size_t dataOutLen, SIM_ANSWER* answer);
+void SimAnswerCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* cdb, size_t cdbLen,
+                  const uint8_t* dataOut, size_t dataOutLen, SIM_ANSWER* answer);
 
 #endif
