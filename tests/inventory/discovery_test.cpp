@@ -198,6 +198,46 @@ TEST(Discovery, InquiryFailureEndsTheRunEvenAfterLusWereFound)
     EXPECT_TRUE(DriveOpens(run.stateText).empty());
 }
 
+// Without administrator rights every port refuses; the run must say so
+// rather than report that there is no LU. Other open failures pass the port
+// over, and drives keep their rule.
+TEST(Discovery, PortRefusedForLackOfRightsEndsTheRun)
+{
+    std::string ports = "{\"port\": 0, \"open_error\": 32}," + Port(1, "[[" + Rec(0, 0, "a") + "]]") +
+                        ",{\"port\": 3, \"open_error\": 5}";
+    SimRun run = RunSim({"-d"}, State(ports, Drive(0, 1, 0, 0, 0, "a"), Lu("a", "ZORBELT", "TQ44")));
+    EXPECT_EQ(run.r.code, 3);
+    EXPECT_EQ(run.r.out, "ROVT10668-E An attempt to open a device failed. Device name = \\\\.\\Scsi3:\n");
+    std::vector<std::string> opened = OpenedDevices(run.stateText);
+    std::vector<std::string> expected = {Scsi(0), Scsi(1), Scsi(2), Scsi(3)};
+    EXPECT_EQ(opened, expected);
+
+    // Refused by every port: the same, at the first one.
+    std::string allRefused;
+    for (int port = 0; port < 16; ++port)
+        allRefused += (port ? "," : "") + std::string("{\"port\": ") + std::to_string(port) +
+                      ", \"open_error\": 5}";
+    SimRun none = RunSim({"-d"}, State(allRefused, "", ""));
+    EXPECT_EQ(none.r.code, 3);
+    EXPECT_EQ(none.r.out, "ROVT10668-E An attempt to open a device failed. Device name = \\\\.\\Scsi0:\n");
+}
+
+TEST(Discovery, RefusedDriveIsPassedOverWhileAnotherReachesTheLu)
+{
+    std::string ports = Port(2, "[[" + Rec(0, 0, "a") + "]]");
+    std::string lus = Lu("a", "ZORBELT", "TQ44");
+    std::string refused = "{\"drive\": 0, \"open_error\": 5}";
+    SimRun other = RunSim({"-d"}, State(ports, refused + "," + Drive(1, 2, 0, 0, 0, "a"), lus));
+    EXPECT_EQ(other.r.code, 0);
+    EXPECT_EQ(other.r.out, kHeader + Row(0, "0002.0000.0000000000000000.0000") + kDone);
+
+    SimRun alone = RunSim({"-d"}, State(ports, refused, lus));
+    EXPECT_EQ(alone.r.code, 3);
+    EXPECT_EQ(alone.r.out,
+              "ROVT10667-C An attempt to the get physical drive number failed. LU = "
+              "0002.0000.0000000000000000.0000\n");
+}
+
 // Port data built by hand: header, bus table, records.
 namespace {
 
