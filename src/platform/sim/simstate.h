@@ -4,6 +4,7 @@
 #define VRXPR_SIM_SIMSTATE_H
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,26 @@ extern SIM_STATE g_SimState;
 
 // Takes the storage from g_SimState.Doc; *error says what is wrong where.
 bool SimLoadDoc(std::string* error);
+bool SimLoadLU(const std::string& name, const SIM_JSON& v, SIM_LU* lu, std::string* error);
+
+// Reading one member of the file. Each sets *error to "where: what is
+// wrong" and returns false on failure; an absent optional member leaves
+// *out as it is and *present false.
+const uint64_t SIM_MAX_DWORD = 4294967295u;
+const uint64_t SIM_MAX_COUNT = 9007199254740991u;  // exact in a double
+bool SimFail(std::string* error, const std::string& where, const std::string& what);
+bool SimCheckKeys(const SIM_JSON& obj, const std::string& where, std::initializer_list<const char*> allowed,
+                  std::string* error);
+bool SimGetUInt(const SIM_JSON& obj, const std::string& where, const char* key, uint64_t lo, uint64_t hi,
+                uint64_t* out, bool* present, std::string* error);
+bool SimGetString(const SIM_JSON& obj, const std::string& where, const char* key, std::string* out, bool* present,
+                  std::string* error);
+bool SimGetHexBytes(const SIM_JSON& obj, const std::string& where, const char* key, std::vector<uint8_t>* out,
+                    bool* present, std::string* error);
+int SimHexValue(char c);
+// A JSON string literal, for naming a value in an error.
+std::string SimQuoted(const std::string& s);
+
 SIM_LU* SimFindLU(const std::string& name);
 std::string SimFormatHex(const uint8_t* data, size_t len);
 // ASCII case-insensitive equality, as Windows compares registry paths.

@@ -9,16 +9,12 @@ SIM_STATE g_SimState;
 
 namespace {
 
-const char* const g_SimRootKeyNames[] = {
-    "HKEY_CLASSES_ROOT", "HKEY_CURRENT_CONFIG", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS",
-};
+std::string SimWhere(const std::string& where, const char* key)
+{
+    return where.empty() ? std::string(key) : where + "." + key;
+}
 
-const char* const g_SimFaultCommands[] = {
-    "READ KEYS", "READ RESERVATION", "REGISTER", "REGISTER AND IGNORE EXISTING KEY", "CLEAR",
-};
-
-const uint64_t SIM_MAX_DWORD = 4294967295u;
-const uint64_t SIM_MAX_COUNT = 9007199254740991u;  // exact in a double
+}  // namespace
 
 bool SimFail(std::string* error, const std::string& where, const std::string& what)
 {
@@ -39,10 +35,6 @@ bool SimCheckKeys(const SIM_JSON& obj, const std::string& where, std::initialize
     return true;
 }
 
-std::string SimWhere(const std::string& where, const char* key)
-{
-    return where.empty() ? std::string(key) : where + "." + key;
-}
 
 // Optional member: absent leaves *out as it is. Integral floating values
 // such as 7.0 count as integers.
@@ -107,132 +99,16 @@ bool SimGetHexBytes(const SIM_JSON& obj, const std::string& where, const char* k
     return true;
 }
 
-bool SimParseKey(const std::string& text, uint64_t* out)
-{
-    size_t start = text.compare(0, 2, "0x") == 0 || text.compare(0, 2, "0X") == 0 ? 2 : 0;
-    if (text.size() - start != 16) return false;
-    uint64_t v = 0;
-    for (size_t i = start; i < text.size(); i++) {
-        int d = SimHexValue(text[i]);
-        if (d < 0) return false;
-        v = v * 16 + static_cast<uint64_t>(d);
-    }
-    *out = v;
-    return true;
-}
-
 std::string SimQuoted(const std::string& s)
 {
     return SIM_JSON(s).dump(-1, ' ', false, SIM_JSON::error_handler_t::replace);
 }
 
-bool SimLoadRegistrations(const SIM_JSON& regs, const std::string& rw, SIM_LU* lu, std::string* error)
-{
-    if (!regs.is_array()) return SimFail(error, rw, "expected an array");
-    for (size_t i = 0; i < regs.size(); i++) {
-        std::string ew = rw + "[" + std::to_string(i) + "]";
-        const SIM_JSON& e = regs[i];
-        if (!SimCheckKeys(e, ew, {"host", "key"}, error)) return false;
-        SIM_REGISTRATION reg;
-        std::string keyText;
-        bool hasHost, hasKey;
-        if (!SimGetString(e, ew, "host", &reg.Host, &hasHost, error) ||
-            !SimGetString(e, ew, "key", &keyText, &hasKey, error))
-            return false;
-        if (!hasHost || !hasKey) return SimFail(error, ew, "needs host and key");
-        if (!SimParseKey(keyText, &reg.Key))
-            return SimFail(error, ew + ".key", SimQuoted(keyText) + " is not 16 hexadecimal digits");
-        for (const SIM_REGISTRATION& r : lu->Registrations)
-            if (r.Host == reg.Host) return SimFail(error, ew, "host " + SimQuoted(reg.Host) + " registered twice");
-        lu->Registrations.push_back(reg);
-    }
-    return true;
-}
+namespace {
 
-bool SimLoadFaults(const SIM_JSON& faults, const std::string& fw, SIM_LU* lu, std::string* error)
-{
-    if (!faults.is_array()) return SimFail(error, fw, "expected an array");
-    for (size_t i = 0; i < faults.size(); i++) {
-        std::string ew = fw + "[" + std::to_string(i) + "]";
-        const SIM_JSON& e = faults[i];
-        if (!SimCheckKeys(e, ew, {"command", "status", "error", "times"}, error)) return false;
-        SIM_FAULT f;
-        f.Source = e;
-        bool hasCommand, hasStatus, hasError;
-        uint64_t status = 0, err = 0;
-        if (!SimGetString(e, ew, "command", &f.Command, &hasCommand, error) ||
-            !SimGetUInt(e, ew, "status", 0, 255, &status, &hasStatus, error) ||
-            !SimGetUInt(e, ew, "error", 1, SIM_MAX_DWORD, &err, &hasError, error) ||
-            !SimGetUInt(e, ew, "times", 1, SIM_MAX_COUNT, &f.Times, nullptr, error))
-            return false;
-        bool known = false;
-        for (const char* c : g_SimFaultCommands)
-            if (f.Command == c) known = true;
-        if (!hasCommand || !known)
-            return SimFail(error, ew + ".command",
-                           "expected \"READ KEYS\", \"READ RESERVATION\", \"REGISTER\", "
-                           "\"REGISTER AND IGNORE EXISTING KEY\" or \"CLEAR\"");
-        if (hasStatus == hasError) return SimFail(error, ew, "needs either status or error");
-        f.IsError = hasError;
-        f.Value = static_cast<uint32_t>(hasError ? err : status);
-        lu->Faults.push_back(f);
-    }
-    return true;
-}
-
-bool SimLoadLU(const std::string& name, const SIM_JSON& v, SIM_LU* lu, std::string* error)
-{
-    std::string where = "lus." + name;
-    if (!SimCheckKeys(v, where,
-                      {"vendor", "product", "inquiry_hex", "generation", "registrations", "reservation", "faults"},
-                      error))
-        return false;
-    lu->Name = name;
-
-    std::string vendor, product;
-    bool hasVendor, hasProduct, hasHex;
-    if (!SimGetString(v, where, "vendor", &vendor, &hasVendor, error) ||
-        !SimGetString(v, where, "product", &product, &hasProduct, error) ||
-        !SimGetHexBytes(v, where, "inquiry_hex", &lu->Inquiry, &hasHex, error))
-        return false;
-    if (hasHex && (hasVendor || hasProduct)) return SimFail(error, where, "inquiry_hex excludes vendor and product");
-    if (vendor.size() > 8) return SimFail(error, where + ".vendor", "longer than 8 characters");
-    if (product.size() > 16) return SimFail(error, where + ".product", "longer than 16 characters");
-    if (!hasHex) {
-        // Standard INQUIRY data of a disk as the kernel's target builds it.
-        lu->Inquiry.assign(36, 0);
-        lu->Inquiry[2] = 0x05;  // SPC-3
-        lu->Inquiry[3] = 0x02;  // response data format
-        lu->Inquiry[4] = 31;    // additional length
-        std::string id = vendor + std::string(8 - vendor.size(), ' ') + product +
-                         std::string(16 - product.size(), ' ') + "4.0 ";
-        std::memcpy(&lu->Inquiry[8], id.data(), 28);
-    }
-
-    uint64_t gen = 0;
-    if (!SimGetUInt(v, where, "generation", 0, SIM_MAX_DWORD, &gen, nullptr, error)) return false;
-    lu->Generation = static_cast<uint32_t>(gen);
-    if (const SIM_JSON* regs = SimMember(v, "registrations"))
-        if (!SimLoadRegistrations(*regs, where + ".registrations", lu, error)) return false;
-
-    const SIM_JSON* resv = SimMember(v, "reservation");
-    if (resv != nullptr && !resv->is_null()) {
-        std::string rw = where + ".reservation";
-        if (!SimCheckKeys(*resv, rw, {"host", "type"}, error)) return false;
-        bool hasHost, hasType;
-        uint64_t type = 0;
-        if (!SimGetString(*resv, rw, "host", &lu->ResvHost, &hasHost, error) ||
-            !SimGetUInt(*resv, rw, "type", 0, 15, &type, &hasType, error))
-            return false;
-        if (!hasHost || !hasType) return SimFail(error, rw, "needs host and type");
-        lu->Reserved = true;
-        lu->ResvType = static_cast<unsigned>(type);
-    }
-
-    if (const SIM_JSON* faults = SimMember(v, "faults"))
-        if (!SimLoadFaults(*faults, where + ".faults", lu, error)) return false;
-    return true;
-}
+const char* const g_SimRootKeyNames[] = {
+    "HKEY_CLASSES_ROOT", "HKEY_CURRENT_CONFIG", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS",
+};
 
 bool SimLoadRecord(const SIM_JSON& e, const std::string& where, SIM_RECORD* rec, std::string* error)
 {
