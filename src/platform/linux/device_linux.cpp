@@ -38,6 +38,10 @@ struct PF_HANDLE {
     int Kind;
     int Fd;
     unsigned Host;
+    // A port's records as first gathered: a caller asking again with a
+    // larger area gets them without the host's devices being read again.
+    bool HasArea;
+    std::vector<uint8_t> Area;
 };
 
 // A fixed table: a handle left open on a fatal path is no leak.
@@ -162,15 +166,16 @@ void QelVRXPR_PutU32(std::vector<uint8_t>& area, size_t at, uint32_t v)
     std::memcpy(area.data() + at, &v, sizeof v);
 }
 
-int QelVRXPR_GetInquiryData(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned)
+bool QelVRXPR_BuildInquiryData(unsigned host, std::vector<uint8_t>* pArea)
 {
     std::vector<PF_SCSI_DEV> devs;
-    if (!QelVRXPR_ListHostDevices(ph->Host, &devs)) return 0;
+    if (!QelVRXPR_ListHostDevices(host, &devs)) return false;
 
     size_t buses = devs.empty() ? 0 : devs.back().Channel + 1;
     size_t head = offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + buses * sizeof(SCSI_BUS_DATA);
     head = std::max(head, sizeof(SCSI_ADAPTER_BUS_INFO));
-    std::vector<uint8_t> area(head, 0);
+    std::vector<uint8_t>& area = *pArea;
+    area.assign(head, 0);
     area[offsetof(SCSI_ADAPTER_BUS_INFO, NumberOfBuses)] = (uint8_t)buses;
 
     size_t prevNext = 0;  // where the previous record of this bus keeps its link
@@ -202,6 +207,16 @@ int QelVRXPR_GetInquiryData(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD
         prevNext = at + offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset);
     }
 
+    return true;
+}
+
+int QelVRXPR_GetInquiryData(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned)
+{
+    if (!ph->HasArea) {
+        if (!QelVRXPR_BuildInquiryData(ph->Host, &ph->Area)) return 0;
+        ph->HasArea = true;
+    }
+    const std::vector<uint8_t>& area = ph->Area;
     if (out == nullptr || area.size() > outSize) return QelVRXPR_FailWith(ERROR_MORE_DATA);
     std::memcpy(out, area.data(), area.size());
     if (pReturned != nullptr) *pReturned = (DWORD)area.size();
@@ -362,6 +377,8 @@ void QelVRXPR_CloseDevice(HANDLE h)
     if (ph->Fd >= 0) close(ph->Fd);
     ph->Kind = PF_HANDLE_FREE;
     ph->Fd = -1;
+    ph->HasArea = false;
+    std::vector<uint8_t>().swap(ph->Area);
 }
 
 DWORD QelVRXPR_GetLastErr()

@@ -153,4 +153,28 @@ TEST(LinuxInquiryArea, FourHundredLongInquiriesTakeFortyEightBytesEach)
     EXPECT_EQ(Ask(1, 16384).Error, (DWORD)ERROR_MORE_DATA);
 }
 
+TEST(LinuxInquiryArea, AskingAgainOnTheSameOpenReusesTheFirstGathering)
+{
+    // The host's devices are read once per open: a device that appears
+    // between a refused request and the larger one shows up on the next
+    // open only.
+    NewRoot(2);
+    AddDevice("2:0:0:0", Inquiry(96, 'q'));
+    HANDLE h = QelVRXPR_OpenDevice("/sys/class/scsi_host/host2");
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    uint8_t area[256];
+    DWORD returned = 0;
+    EXPECT_EQ(QelVRXPR_RequestDevice(h, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, area, 16,
+                                     &returned),
+              0);
+    EXPECT_EQ(QelVRXPR_GetLastErr(), (DWORD)ERROR_MORE_DATA);
+    AddDevice("2:0:0:1", Inquiry(96, 'r'));
+    EXPECT_EQ(QelVRXPR_RequestDevice(h, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, area,
+                                     sizeof area, &returned),
+              1);
+    EXPECT_EQ(returned, 16u + 48u);
+    QelVRXPR_CloseDevice(h);
+    EXPECT_EQ(Ask(2, 256).Returned, 16u + 2 * 48u);
+}
+
 }  // namespace
