@@ -49,6 +49,20 @@ std::string Text(const std::vector<uint8_t>& a, size_t at, size_t n)
     return std::string(reinterpret_cast<const char*>(&a[at]), n);
 }
 
+// An area one byte short gets the error and nothing written; one of the
+// answer's size gets all of it.
+void ExpectAreaEdge(const char* port, DWORD size, DWORD error)
+{
+    INQUIRY_RESULT r = GetInquiry(port, size - 1);
+    EXPECT_EQ(r.Ok, 0) << port;
+    EXPECT_EQ(r.Error, error) << port;
+    EXPECT_EQ(r.Returned, 0u) << port;
+    EXPECT_EQ(r.Area, std::vector<uint8_t>(size - 1, 0xEE)) << port;
+    r = GetInquiry(port, size);
+    EXPECT_EQ(r.Ok, 1) << port;
+    EXPECT_EQ(r.Returned, size) << port;
+}
+
 class SimDevicesTest : public ::testing::Test {
 protected:
     void TearDown() override { SimResetState(); }
@@ -120,15 +134,9 @@ TEST_F(SimDevicesTest, InquiryDataFailuresAndRawAreas)
 {
     Load(PORTS_STATE);
     // Does not fit the caller's area: more data.
-    INQUIRY_RESULT r = GetInquiry("\\\\.\\Scsi5:", 63);
-    EXPECT_EQ(r.Ok, 0);
-    EXPECT_EQ(r.Error, 234u);
-    EXPECT_EQ(r.Area[0], 0xEE);
-    r = GetInquiry("\\\\.\\Scsi5:", 64);
-    EXPECT_EQ(r.Ok, 1);
-    EXPECT_EQ(r.Returned, 64u);
+    ExpectAreaEdge("\\\\.\\Scsi5:", 64, 234);
 
-    r = GetInquiry("\\\\.\\Scsi3:");
+    INQUIRY_RESULT r = GetInquiry("\\\\.\\Scsi3:");
     EXPECT_EQ(r.Ok, 0);
     EXPECT_EQ(r.Error, 31u);
 
@@ -137,14 +145,7 @@ TEST_F(SimDevicesTest, InquiryDataFailuresAndRawAreas)
     ASSERT_EQ(r.Ok, 1);
     EXPECT_EQ(r.Returned, 8u);
     EXPECT_EQ(Text(r.Area, 0, 9), std::string("\x03\x01\0\0\0\0\0\0\xEE", 9));
-    r = GetInquiry("\\\\.\\Scsi4:", 8);
-    EXPECT_EQ(r.Ok, 1);
-    EXPECT_EQ(r.Returned, 8u);
-    r = GetInquiry("\\\\.\\Scsi4:", 7);
-    EXPECT_EQ(r.Ok, 0);
-    EXPECT_EQ(r.Error, 234u);
-    EXPECT_EQ(r.Returned, 0u);
-    EXPECT_EQ(r.Area[0], 0xEE);
+    ExpectAreaEdge("\\\\.\\Scsi4:", 8, 234);
 }
 
 TEST_F(SimDevicesTest, PortsThatRefuseTheOpenOrAnswerAnotherAreaError)
@@ -158,20 +159,8 @@ TEST_F(SimDevicesTest, PortsThatRefuseTheOpenOrAnswerAnotherAreaError)
     EXPECT_EQ(QelVRXPR_OpenDevice("\\\\.\\Scsi1:"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(QelVRXPR_GetLastErr(), 5u);
 
-    INQUIRY_RESULT r = GetInquiry("\\\\.\\Scsi2:", 63);
-    EXPECT_EQ(r.Ok, 0);
-    EXPECT_EQ(r.Error, 122u);
-    EXPECT_EQ(r.Returned, 0u);
-    EXPECT_EQ(r.Area[0], 0xEE);
-    r = GetInquiry("\\\\.\\Scsi2:", 64);
-    EXPECT_EQ(r.Ok, 1);
-    EXPECT_EQ(r.Returned, 64u);
-    r = GetInquiry("\\\\.\\Scsi3:", 9);
-    EXPECT_EQ(r.Ok, 0);
-    EXPECT_EQ(r.Error, 122u);
-    r = GetInquiry("\\\\.\\Scsi3:", 10);
-    EXPECT_EQ(r.Ok, 1);
-    EXPECT_EQ(r.Returned, 10u);
+    ExpectAreaEdge("\\\\.\\Scsi2:", 64, 122);
+    ExpectAreaEdge("\\\\.\\Scsi3:", 10, 122);
 
     std::string error;
     EXPECT_FALSE(SimLoadText(R"({ "ports": [ { "port": 1, "open_eror": 5 } ] })", "", &error));
@@ -189,10 +178,8 @@ TEST_F(SimDevicesTest, AThousandLUsOnOneBusChainInOrder)
     Load(R"({ "ports": [ { "port": 0, "buses": [ [ )" + recs +
          R"( ] ] } ], "lus": { "q": { "vendor": "ZORBELT", "product": "TQ22" } } })");
     const DWORD need = 16 + 1000 * 48;
-    INQUIRY_RESULT r = GetInquiry("\\\\.\\Scsi0:", need - 1);
-    EXPECT_EQ(r.Ok, 0);
-    EXPECT_EQ(r.Error, 234u);
-    r = GetInquiry("\\\\.\\Scsi0:", 4 << 20);
+    ExpectAreaEdge("\\\\.\\Scsi0:", need, 234);
+    INQUIRY_RESULT r = GetInquiry("\\\\.\\Scsi0:", 4 << 20);
     ASSERT_EQ(r.Ok, 1);
     ASSERT_EQ(r.Returned, need);
     EXPECT_EQ(r.Area[0], 1);
