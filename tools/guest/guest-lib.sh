@@ -134,3 +134,43 @@ many_sg() {
         echo "/dev/${d##*/}"
     done
 }
+
+# The block device of host H, LUN L (channel 0, target 1 on tcm_loop).
+sd_of() {
+    local i d
+    for i in $(seq 1 100); do
+        for d in /sys/bus/scsi/devices/$1:0:1:$2/block/sd*; do
+            if [ -e "$d" ] && [ -b "/dev/${d##*/}" ]; then
+                echo "/dev/${d##*/}"
+                return 0
+            fi
+        done
+        sleep 0.1
+    done
+    return 1
+}
+
+# Commands that reached an LU so far, over all its paths.
+lu_cmds() {
+    cat "$T/core/rd_mcp_0/$1/statistics/scsi_lu/num_cmds"
+}
+
+# The host's userland, shared read-only through virtiofs (tag TAG) under a
+# tmpfs overlay at ROOT, with the guest's own kernel file systems inside:
+# programs run there through chroot and what they write stays in memory.
+mount_share() {
+    local tag=$1 root=$2
+    mkdir -p /share /rw "$root"
+    mount -t virtiofs -o ro "$tag" /share || return 1
+    mount -t tmpfs tmpfs /rw || return 1
+    mkdir -p /rw/upper /rw/work
+    mount -t overlay overlay -o lowerdir=/share,upperdir=/rw/upper,workdir=/rw/work "$root" ||
+        return 1
+    mount -t proc proc "$root/proc"
+    mount -t sysfs sysfs "$root/sys"
+    mount -t configfs configfs "$root/sys/kernel/config"
+    mount -o bind /dev "$root/dev"
+    mkdir -p "$root/dev/shm"
+    mount -t tmpfs tmpfs "$root/dev/shm"
+    mount -t tmpfs tmpfs "$root/tmp"
+}

@@ -1,0 +1,373 @@
+# Runs inside the guest (test-wine-guest.sh puts PREFIX, EXE64, EXE32 and DRV
+# above this line): vrxpr.exe under Wine, run from the host's userland on a
+# tmpfs overlay, against LIO over tcm_loop, with sg_persist as the other
+# cluster node. Each check reports GUEST-PASS or GUEST-FAIL on the console.
+. /guest/lib.sh
+
+R=/host                     # the shared userland, writable through tmpfs
+SVC=vrxprport
+KEY='HKLM\System\CurrentControlSet\Services\vrxprport'
+X1=naa.5001405000000011     # this server's two paths
+X2=naa.5001405000000012
+Y=naa.5001405000000013      # the other node
+
+KA=0xa0a0000000000001
+KB=0xb0b0000000000002
+KU=0x1010101010101010
+KX=0x00000000000b0b0b       # this server, registered under a key of its own
+
+detail() { sed 's/^/  | /'; }
+elapsed() { echo "$(( ($(now_cs) - $1) / 100 )).$(( ($(now_cs) - $1) % 100 / 10 )) s"; }
+t_boot=$(now_cs)
+
+# ---- the target: hosts 0 and 1 are this server's, host 2 the other node's --
+mkdir -p /var/target/pr
+make_lu a ZORBELT TQ22-STORE SA0001
+make_lu b LOX KAMBERLON SB0002
+make_lu u LOX KAMBERLON2 SU0003      # one character off a managed model
+make_lu e ACME SPARE-E SE0005
+make_lu f ACME SPARE-F SF0006
+make_target $X1 naa.500140500000001a
+make_target $X2 naa.500140500000001b
+make_target $Y naa.500140500000001c
+for t in $X1 $X2 $Y; do
+    export_lu $t 0 a
+    export_lu $t 1 b
+    export_lu $t 2 u
+done
+H1=$(target_host $X1); H2=$(target_host $X2); HY=$(target_host $Y)
+YA=$(sg_of $HY 0); YB=$(sg_of $HY 1); YU=$(sg_of $HY 2)
+for h in $H1 $H2 $HY; do
+    for l in 0 1 2; do settle "$(sg_of $h $l)"; done
+done
+echo "hosts: this server $H1 and $H2, the other node $HY (LIO set up at $(elapsed 0))"
+
+# ---- Wine in the shared userland ---------------------------------------------
+mount_share host $R || report_fail "setup: mounting the host's userland"
+wenv() {
+    chroot $R /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root USER=root \
+        WINEPREFIX="$PREFIX" WINEDEBUG=-all \
+        WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winemenubuilder.exe=d;explorer.exe=d" "$@"
+}
+w64() { wenv /usr/lib/wine/wine64 "$@"; }
+
+# Drives: the managed LUs' paths first, so that the drive scan has mapped
+# every managed LU before it would open the unmanaged one's: Wine serves at
+# most five distinct device nodes per process.
+n=0
+for hl in "$H1 0" "$H1 1" "$H2 0" "$H2 1" "$H1 2" "$H2 2"; do
+    ln -sf "$(sd_of $hl)" "$R$PREFIX/dosdevices/physicaldrive$n"
+    n=$((n + 1))
+done
+cp "$R$DRV/portdrv.sys" "$R$PREFIX/drive_c/windows/system32/drivers/$SVC.sys"
+# The service key goes straight into the registry file, read when the server
+# starts, so that services.exe knows the driver. WOW64=0: the driver is
+# 64-bit, and services.exe would otherwise load it into the 32-bit
+# winedevice.exe.
+cat >> "$R$PREFIX/system.reg" <<EOF
+
+[System\\\\CurrentControlSet\\\\Services\\\\$SVC] 1700000000
+"ErrorControl"=dword:00000001
+"ImagePath"="C:\\\\windows\\\\system32\\\\drivers\\\\$SVC.sys"
+"Start"=dword:00000003
+"Type"=dword:00000001
+"WOW64"=dword:00000000
+EOF
+
+t=$(now_cs)
+# A persistent server started apart from the runs, so that no run's output
+# pipe is held by the server or its services.
+wenv /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
+w64 cmd /c exit 0 </dev/null >/dev/null 2>&1
+echo "Wine started in $(elapsed $t)"
+
+t=$(now_cs)
+w64 "$DRV/portfeed.exe" add $SVC 0 1 2 3 </dev/null >/tmp/feed 2>&1 &&
+    w64 "$DRV/portfeed.exe" add $SVC 4 5 </dev/null >>/tmp/feed 2>&1
+rc=$?
+detail < /tmp/feed
+w64 sc start $SVC </dev/null >/tmp/sc 2>&1
+if [ $rc = 0 ] && grep -q 'RUNNING' /tmp/sc; then
+    report_pass "port driver: fed with the six paths' addresses and INQUIRY data, started"
+else
+    detail < /tmp/sc
+    report_fail "port driver: fed with the six paths' addresses and INQUIRY data, started"
+fi
+# What the driver was given: Wine's own numbering (port = channel + 2,
+# path = host) and the LUs' identities.
+{
+    n=0
+    for hl in "$H1 0 ZORBELT TQ22-STORE      " "$H1 1 LOX     KAMBERLON       " \
+              "$H2 0 ZORBELT TQ22-STORE      " "$H2 1 LOX     KAMBERLON       " \
+              "$H1 2 LOX     KAMBERLON2      " "$H2 2 LOX     KAMBERLON2      "; do
+        set -- $hl
+        echo "PhysicalDrive$n: port 2 path $1 target 1 lun $2 ${hl#* * }"
+        n=$((n + 1))
+    done
+} | awk '{ printf "%s\r\n", $0 }' > /tmp/expected
+if cmp -s /tmp/expected /tmp/feed; then
+    report_pass "port driver: Wine reports port 2, path = host, target 1 and the LUs' INQUIRY identity"
+else
+    detail < /tmp/expected
+    report_fail "port driver: Wine reports port 2, path = host, target 1 and the LUs' INQUIRY identity"
+fi
+# One bus per path id up to the highest, then six records of 12 + 36 bytes.
+buses=$((H2 > H1 ? H2 + 1 : H1 + 1))
+size=$(( (4 + 8 * buses + 7) / 8 * 8 + 6 * 48 ))
+w64 "$DRV/portfeed.exe" probe 2 16384 </dev/null >/tmp/probe 2>&1
+w64 "$DRV/portfeed.exe" probe 2 $((size - 1)) </dev/null >>/tmp/probe 2>&1
+printf 'ok %s\r\nerror 234\r\n' $size > /tmp/expected
+if cmp -s /tmp/expected /tmp/probe; then
+    report_pass "port driver: the whole area in $size bytes, one byte less refused with ERROR_MORE_DATA"
+else
+    detail < /tmp/probe
+    report_fail "port driver: the whole area in $size bytes, one byte less refused with ERROR_MORE_DATA"
+fi
+echo "driver ready in $(elapsed $t)"
+
+# ---- expected texts (CR LF line ends) ----------------------------------------
+M0='ROVT10640-I The vrxpr utility completed normally.\r\n'
+M5='ROVT10651-I The user terminated the operation.\r\n'
+M7='ROVT10652-E The entered value is invalid. The operation will now stop.\r\n'
+M8='ROVT10655-I Specify the PathID of the LU for which you want to clear persistent reservation information. (To cancel, press the x key):'
+M16='ROVT10663-W The input value is invalid. Specify the PathID of the LU for you want to clear persistent reservation information. (To cancel: press the x key):'
+M10='ROVT10657-I If you continue this process, the reservation of the LU you specified will be cleared. Please confirm that no other servers are accessing this LU. [y/n]:'
+M6='ROVT10653-W The entered value is invalid. Please re-enter it [y/n]:'
+m9() { printf 'ROVT10656-I The persistent reservation information of PathID = %s will be cleared. Is this OK? [y/n]:' "$1"; }
+m11() { printf 'ROVT10658-I The persistent reservation information of PathID = %s was cleared.\r\n' "$1"; }
+m17() { printf 'ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = 0x%s, Error Code = 0x%s\r\n' "$1" "$2"; }
+
+# The listing for LUs a and b, each "count key type", through path H1 then H2.
+listing() {
+    local a=$1 b=$2 p=0 h lun state
+    printf 'PathID PathName                        KeyCount ReservedKey      Type\r\n'
+    for h in $H1 $H2; do
+        lun=0
+        for state in "$a" "$b"; do
+            set -- $state
+            printf '%06d 0002.%04X.0000000000000001.%04X %5d    %s %s\r\n' $p $h $lun $1 $2 $3
+            p=$((p + 1))
+            lun=$((lun + 1))
+        done
+    done
+}
+
+# ---- the checks, once per build -----------------------------------------------
+run_vrxpr() {  # input args...
+    local input=$1
+    shift
+    printf '%b' "$input" | $VRX "$@" >/tmp/out 2>/tmp/err
+    echo $? >/tmp/rc
+}
+
+check_run() {  # name expected rc
+    local ok=1
+    if ! cmp -s "$2" /tmp/out; then
+        ok=0
+        echo "$1: output differs (expected, then got):"
+        od -c "$2" | detail
+        od -c /tmp/out | detail
+    fi
+    if [ "$(cat /tmp/rc)" != "$3" ]; then
+        ok=0
+        echo "$1: exit code $(cat /tmp/rc), expected $3"
+    fi
+    if [ -s /tmp/err ]; then
+        ok=0
+        echo "$1: standard error:"
+        detail < /tmp/err
+    fi
+    if [ $ok = 1 ]; then report_pass "$ARCH $1"; else report_fail "$ARCH $1"; fi
+}
+
+states() { local d; for d in "$@"; do pr_state $d; done; }
+
+check_same() {  # name before after
+    if cmp -s "$2" "$3"; then
+        report_pass "$ARCH $1"
+    else
+        echo "$1: reservation state changed (before, then after):"
+        detail < "$2"
+        detail < "$3"
+        report_fail "$ARCH $1"
+    fi
+}
+
+check_cleared() {  # name dev
+    local keys resv
+    keys=$(persist --in --read-keys $2)
+    resv=$(persist --in --read-reservation $2)
+    if echo "$keys" | grep -q 'there are NO registered reservation keys' &&
+        echo "$resv" | grep -q 'there is NO reservation held'; then
+        report_pass "$ARCH $1"
+    else
+        echo "$1: still registered or reserved:"
+        echo "$keys" | detail
+        echo "$resv" | detail
+        report_fail "$ARCH $1"
+    fi
+}
+
+check_value() {  # name expected-text actual-text
+    if [ "$2" = "$3" ]; then
+        report_pass "$ARCH $1"
+    else
+        echo "$1: expected '$2', got '$3'"
+        report_fail "$ARCH $1"
+    fi
+}
+
+areas() {
+    w64 reg query "$KEY" /v Areas </dev/null 2>/dev/null | tr -d '\r' |
+        awk '$1 == "Areas" { print $3 }'
+}
+reset_areas() { w64 reg delete "$KEY" /v Areas /f </dev/null >/dev/null 2>&1; }
+
+# Registrations and reservations gone, through the other node.
+wipe() {
+    local d
+    for d in "$@"; do
+        persist --out --register-ignore --param-sark=0x99 $d >/dev/null
+        persist --out --clear --param-rk=0x99 $d >/dev/null
+    done
+}
+
+scenario() {
+    wipe $YA $YB $YU
+    persist --out --register --param-sark=$KA $YA >/dev/null
+    persist --out --reserve --param-rk=$KA --prout-type=5 $YA >/dev/null
+    persist --out --register --param-sark=$KB $YB >/dev/null
+    persist --out --reserve --param-rk=$KB --prout-type=6 $YB >/dev/null
+    persist --out --register --param-sark=$KX "$(sg_of $H1 1)" >/dev/null
+    persist --out --register --param-sark=$KU $YU >/dev/null
+    persist --out --reserve --param-rk=$KU --prout-type=1 $YU >/dev/null
+
+    LIST0=$(listing "1 A0A0000000000001 WriteExclusiveRegistrantOnly" \
+        "2 B0B0000000000002 ExclusiveAccessRegistrantOnly")
+
+    # -- display: the exact listing; only PR IN reaches the LUs
+    states $YA $YB $YU > /tmp/before
+    reset_areas
+    ca=$(lu_cmds a); cb=$(lu_cmds b); cu=$(lu_cmds u)
+    run_vrxpr '' -d
+    { echo "$LIST0"; printf "$M0"; } > /tmp/expected
+    check_run "display: exact listing of both managed LUs through both paths" /tmp/expected 0
+    # READ KEYS and READ RESERVATION per path; the unmanaged LU untouched.
+    check_value "display: commands per LU (a, b, unmanaged)" "4 4 0" \
+        "$(($(lu_cmds a) - ca)) $(($(lu_cmds b) - cb)) $(($(lu_cmds u) - cu))"
+    states $YA $YB $YU > /tmp/after
+    check_same "display: PR generation, keys and reservations unchanged" /tmp/before /tmp/after
+    check_value "display: one inquiry request into 16384 bytes" "00400000" "$(areas)"
+
+    # -- cancelled clears change nothing
+    run_vrxpr 'x\n' -c
+    { echo "$LIST0"; printf "$M8$M5"; } > /tmp/expected
+    check_run "clear cancelled with x at the PathID prompt" /tmp/expected 1
+    run_vrxpr '0\nn\n' -c
+    { echo "$LIST0"; printf "$M8"; m9 0; printf "$M5"; } > /tmp/expected
+    check_run "clear cancelled with n at the first confirmation" /tmp/expected 1
+    run_vrxpr '0\ny\nn\n' -c
+    { echo "$LIST0"; printf "$M8"; m9 0; printf "$M10$M5"; } > /tmp/expected
+    check_run "clear cancelled with n at the second confirmation" /tmp/expected 1
+    run_vrxpr '' -c
+    { echo "$LIST0"; printf "$M8$M16$M16$M7"; } > /tmp/expected
+    check_run "clear stopped by end of input" /tmp/expected 3
+    run_vrxpr '3\ny\n' -c
+    { echo "$LIST0"; printf "$M8"; m9 3; printf "$M10$M6$M6$M7"; } > /tmp/expected
+    check_run "clear stopped by end of input at the second confirmation" /tmp/expected 3
+    states $YA $YB $YU > /tmp/after
+    check_same "cancelled clears: every registration and reservation as it was" /tmp/before /tmp/after
+
+    # -- this server not registered: REGISTER, CLEAR
+    states $YB $YU > /tmp/before
+    run_vrxpr '0\ny\ny\n' -c
+    { echo "$LIST0"; printf "$M8"; m9 0; printf "$M10"; m11 0; printf "$M0"; } > /tmp/expected
+    check_run "clear PathID 0 (REGISTER, CLEAR)" /tmp/expected 0
+    check_cleared "clear PathID 0: no keys and no reservation left on the LU" $YA
+    states $YB $YU > /tmp/after
+    check_same "clear PathID 0: the other LUs keep theirs" /tmp/before /tmp/after
+
+    # -- this server registered under another key: REGISTER AND IGNORE EXISTING KEY
+    LIST1=$(listing "0 ---------------- None" "2 B0B0000000000002 ExclusiveAccessRegistrantOnly")
+    states $YA $YU > /tmp/before
+    run_vrxpr '1\r\ny\r\ny\r\n' -c
+    { echo "$LIST1"; printf "$M8"; m9 1; printf "$M10"; m11 1; printf "$M0"; } > /tmp/expected
+    check_run "clear PathID 1 with this server registered under another key" /tmp/expected 0
+    check_cleared "clear PathID 1: no keys and no reservation left on the LU" $YB
+    states $YA $YU > /tmp/after
+    check_same "clear PathID 1: the other LUs keep theirs" /tmp/before /tmp/after
+
+    # -- after a fresh UNIT ATTENTION: a new LUN on path 1 raises REPORTED
+    # LUNS DATA HAS CHANGED on its LUs while vrxpr waits at its prompt.
+    persist --out --register --param-sark=$KA $YA >/dev/null
+    persist --out --reserve --param-rk=$KA --prout-type=5 $YA >/dev/null
+    persist --out --register --param-sark=$KB $YB >/dev/null
+    LIST2=$(listing "1 A0A0000000000001 WriteExclusiveRegistrantOnly" "1 ---------------- None")
+    states $YB $YU > /tmp/before
+    cb=$(lu_cmds b)
+    rm -f /tmp/answers
+    mkfifo /tmp/answers
+    $VRX -c < /tmp/answers > /tmp/out 2>/tmp/err &
+    pid=$!
+    exec 3> /tmp/answers
+    # The survey's last commands go to LU b (PathIDs 1 and 3: READ KEYS and
+    # READ RESERVATION each); after them vrxpr sends nothing until answered.
+    i=0
+    while [ $(($(lu_cmds b) - cb)) -lt 4 ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+    export_lu $X1 $NEWLUN $NEWLU
+    sg_of $H1 $NEWLUN >/dev/null
+    # (in a subshell: a vrxpr that ended early must not take this shell along)
+    (printf '0\ny\ny\n' >&3) 2>/dev/null
+    exec 3>&-
+    wait $pid
+    echo $? > /tmp/rc
+    rm -f /tmp/answers
+    { echo "$LIST2"; printf "$M8"; m9 0; printf "$M10"; m11 0; printf "$M0"; } > /tmp/expected
+    check_run "clear after a unit attention (REGISTER retried)" /tmp/expected 0
+    check_cleared "clear after a unit attention: no keys and no reservation left" $YA
+    sg_turs "$(sg_of $H1 0)" >/dev/null 2>&1; ra=$?
+    sg_turs "$(sg_of $H1 1)" >/dev/null 2>&1; rb=$?
+    check_value "clear after a unit attention: vrxpr took it on the LU it cleared only" "0 6" "$ra $rb"
+    states $YB $YU > /tmp/after
+    check_same "clear after a unit attention: the other LUs keep theirs" /tmp/before /tmp/after
+}
+
+t=$(now_cs)
+ARCH=x86_64
+NEWLUN=3
+NEWLU=e
+VRX="w64 $EXE64"
+scenario
+echo "x86_64 checks took $(elapsed $t)"
+
+# A port that refuses 16 KB is asked again with twice the area, whichever of
+# its two refusals it gives; one that refuses every area ends the run.
+LIST3=$(listing "0 ---------------- None" "1 ---------------- None")
+w64 reg add "$KEY" /v RefuseBelow /t REG_DWORD /d 40000 /f </dev/null >/dev/null 2>&1
+reset_areas
+run_vrxpr '' -d
+{ echo "$LIST3"; printf "$M0"; } > /tmp/expected
+check_run "display through a port that refuses areas below 40000 bytes" /tmp/expected 0
+check_value "... asked with 16384, 32768, 65536 bytes" "004000000080000000000100" "$(areas)"
+w64 reg add "$KEY" /v TooSmall /t REG_DWORD /d 0xc0000023 /f </dev/null >/dev/null 2>&1
+reset_areas
+run_vrxpr '' -d
+check_run "display through a port that refuses with STATUS_BUFFER_TOO_SMALL" /tmp/expected 0
+check_value "... asked with 16384, 32768, 65536 bytes" "004000000080000000000100" "$(areas)"
+w64 reg add "$KEY" /v RefuseBelow /t REG_DWORD /d 0x10000000 /f </dev/null >/dev/null 2>&1
+run_vrxpr '' -d
+m17 2 7a > /tmp/expected
+check_run "a port that refuses every area: message 17 with error 122" /tmp/expected 3
+w64 reg delete "$KEY" /v RefuseBelow /f </dev/null >/dev/null 2>&1
+w64 reg delete "$KEY" /v TooSmall /f </dev/null >/dev/null 2>&1
+
+t=$(now_cs)
+ARCH=i686
+NEWLUN=4
+NEWLU=f
+VRX="wenv /usr/lib/wine/wine $EXE32"
+scenario
+echo "i686 checks took $(elapsed $t)"
+
+wenv /usr/lib/wine/wineserver64 -k </dev/null >/dev/null 2>&1
+echo "guest script took $(elapsed $t_boot) from LIO set-up to the end"
