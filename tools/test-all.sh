@@ -75,6 +75,7 @@ run_ctest sanitizers "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVRXPR_SANITIZ
 run_script fuzz tools/fuzz.sh
 [ -f tools/win/test-wine.sh ] && run_script wine tools/win/test-wine.sh
 [ -f tools/guest/test-guest.sh ] && run_script guest tools/guest/test-guest.sh
+[ -f tools/guest/test-wine-guest.sh ] && run_script wineguest tools/guest/test-wine-guest.sh
 run_script package tests/package/test-package.sh
 
 echo
