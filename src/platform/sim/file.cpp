@@ -92,7 +92,8 @@ bool SimLockState(const std::string& path, std::string* error)
 {
     if (g_SimLockFd >= 0) return true;
     std::string lockPath = SimRealPath(path) + ".lock";
-    int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // Read access is enough for flock, so any user who may read the file may lock it.
+    int fd = open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         *error = SimReason("cannot lock", errno);
         return false;
@@ -124,9 +125,13 @@ bool SimWriteFile(const std::string& path, const std::string& text, std::string*
         *error = SimReason("cannot write", errno);
         return false;
     }
+    // The file keeps its mode and, where this process may give it, its owner
+    // (a process that may not keeps the file as its own).
     struct stat st;
-    bool ok = (stat(target.c_str(), &st) != 0 || fchmod(fd, st.st_mode & 07777) == 0) && SimWriteAll(fd, text) &&
-              fsync(fd) == 0;
+    bool known = stat(target.c_str(), &st) == 0;
+    if (known && fchown(fd, st.st_uid, st.st_gid) != 0) {
+    }
+    bool ok = (!known || fchmod(fd, st.st_mode & 07777) == 0) && SimWriteAll(fd, text) && fsync(fd) == 0;
     int err = errno;
     if (close(fd) != 0 && ok) {
         ok = false;
