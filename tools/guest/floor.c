@@ -1,11 +1,13 @@
 /* The least work that lists persistent reservations over SG_IO, in one
  * process: every path's INQUIRY data from sysfs, every sg device mapped to
  * its address (open, SG_GET_SCSI_ID, close), then READ KEYS and READ
- * RESERVATION to each (open, SG_IO, close each). The yardstick of bench.sh. */
+ * RESERVATION to each (open, SG_IO, close each). The yardstick of bench.sh.
+ * An argument N limits the work to the first N paths and sg devices. */
 #include <dirent.h>
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -46,16 +48,18 @@ static int pr_in(const char *dev, unsigned char action)
     return r == 0 && h.status == 0 && h.host_status == 0 ? 0 : -1;
 }
 
-int main(void)
+int main(int argc, char **argv)
 {
     static int sg[MAX_SG];
     int paths = 0, bad = 0, nsg = 0;
+    int limit = argc > 1 ? atoi(argv[1]) : MAX_SG;
+    if (limit <= 0 || limit > MAX_SG) limit = MAX_SG;
     char dev[64];
 
     DIR *d = opendir("/sys/bus/scsi/devices");
     if (d == NULL) return 2;
     struct dirent *e;
-    while ((e = readdir(d)) != NULL) {
+    while ((e = readdir(d)) != NULL && paths < limit) {
         /* H:C:T:L; hosts and targets are listed there as well. */
         if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
         ++paths;
@@ -65,7 +69,7 @@ int main(void)
 
     d = opendir("/sys/class/scsi_generic");
     if (d == NULL) return 2;
-    while ((e = readdir(d)) != NULL && nsg < MAX_SG) {
+    while ((e = readdir(d)) != NULL && nsg < limit) {
         int n;
         if (sscanf(e->d_name, "sg%d", &n) != 1) continue;
         snprintf(dev, sizeof dev, "/dev/sg%d", n);

@@ -69,6 +69,20 @@ awk -v n=$n -v lus=$LUS -v r=$ROUNDS -v v=$v -v f=$f 'BEGIN {
         n, f / r / 100, f * 10 / r / n
     if (f > 0) printf "BENCH ratio vrxpr -d / floor at %d paths: %.2f\n", n, v / f }'
 
+# The same work for 128 of the paths, with all of them present: what the
+# number of devices alone costs each path.
+if [ $n -gt 128 ]; then
+    t0=$(now_cs)
+    r=0
+    while [ $r -lt $ROUNDS ]; do
+        floor 128 > /dev/null
+        r=$((r + 1))
+    done
+    t1=$(now_cs)
+    awk -v n=$n -v r=$ROUNDS -v f=$((t1 - t0)) 'BEGIN {
+        printf "BENCH floor program over 128 of the %d paths: %.2f ms per path\n", n, f * 10 / r / 128 }'
+fi
+
 if [ $LUS -le 64 ]; then
     t0=$(now_cs)
     for d in $devs; do
