@@ -37,10 +37,16 @@ target_host() {
 
 # The sg device of host H, LUN L (channel 0, target 1 on tcm_loop).
 sg_of() {
+    node_of "$1" "$2" scsi_generic/sg -c
+}
+
+# The /dev node of host H, LUN L under the device's CLASS/PREFIX folder in
+# sysfs, once udev-less devtmpfs has made it (TEST: -c or -b).
+node_of() {
     local i d
     for i in $(seq 1 100); do
-        for d in /sys/bus/scsi/devices/$1:0:1:$2/scsi_generic/sg*; do
-            if [ -e "$d" ] && [ -c "/dev/${d##*/}" ]; then
+        for d in /sys/bus/scsi/devices/$1:0:1:$2/$3*; do
+            if [ -e "$d" ] && [ "$4" "/dev/${d##*/}" ]; then
                 echo "/dev/${d##*/}"
                 return 0
             fi
@@ -137,17 +143,7 @@ many_sg() {
 
 # The block device of host H, LUN L (channel 0, target 1 on tcm_loop).
 sd_of() {
-    local i d
-    for i in $(seq 1 100); do
-        for d in /sys/bus/scsi/devices/$1:0:1:$2/block/sd*; do
-            if [ -e "$d" ] && [ -b "/dev/${d##*/}" ]; then
-                echo "/dev/${d##*/}"
-                return 0
-            fi
-        done
-        sleep 0.1
-    done
-    return 1
+    node_of "$1" "$2" block/sd -b
 }
 
 # Commands that reached an LU so far, over all its paths.
@@ -173,4 +169,91 @@ mount_share() {
     mkdir -p "$root/dev/shm"
     mount -t tmpfs tmpfs "$root/dev/shm"
     mount -t tmpfs tmpfs "$root/tmp"
+}
+
+# Checks shared by the guest scripts; CHECK_TAG, when set, starts each name.
+detail() { sed 's/^/  | /'; }
+
+check_report() {  # ok name
+    if [ "$1" = 1 ]; then report_pass "${CHECK_TAG:+$CHECK_TAG }$2"; else report_fail "${CHECK_TAG:+$CHECK_TAG }$2"; fi
+}
+
+# /tmp/out, /tmp/rc and /tmp/err of the last run against the expected
+# output (byte for byte) and exit code; nothing on standard error.
+check_run() {  # name expected rc
+    local ok=1
+    if ! cmp -s "$2" /tmp/out; then
+        ok=0
+        echo "$1: output differs (expected, then got):"
+        od -c "$2" | detail
+        od -c /tmp/out | detail
+    fi
+    if [ "$(cat /tmp/rc)" != "$3" ]; then
+        ok=0
+        echo "$1: exit code $(cat /tmp/rc), expected $3"
+    fi
+    if [ -s /tmp/err ]; then
+        ok=0
+        echo "$1: standard error:"
+        detail < /tmp/err
+    fi
+    check_report $ok "$1"
+}
+
+check_value() {  # name expected actual
+    local ok=1
+    if [ "$2" != "$3" ]; then
+        ok=0
+        echo "$1: expected '$2', got '$3'"
+    fi
+    check_report $ok "$1"
+}
+
+states() { local d; for d in "$@"; do pr_state $d; done; }
+
+check_same() {  # name before after
+    local ok=1
+    if ! cmp -s "$2" "$3"; then
+        ok=0
+        echo "$1: reservation state changed (before, then after):"
+        detail < "$2"
+        detail < "$3"
+    fi
+    check_report $ok "$1"
+}
+
+check_cleared() {  # name dev
+    local keys resv ok=1
+    keys=$(persist --in --read-keys $2)
+    resv=$(persist --in --read-reservation $2)
+    if ! echo "$keys" | grep -q 'there are NO registered reservation keys' ||
+        ! echo "$resv" | grep -q 'there is NO reservation held'; then
+        ok=0
+        echo "$1: still registered or reserved:"
+        echo "$keys" | detail
+        echo "$resv" | detail
+    fi
+    check_report $ok "$1"
+}
+
+# The clears the operator cancels or leaves: x, n at either confirmation,
+# end of input at the PathID prompt and at the second confirmation (PathID
+# P). Takes the caller's run_vrxpr, its message texts M5 to M16 and m9, and
+# the listing LIST the runs print first.
+check_cancels() {  # listing pathid
+    run_vrxpr 'x\n' -c
+    { echo "$1"; printf "$M8$M5"; } > /tmp/expected
+    check_run "clear cancelled with x at the PathID prompt" /tmp/expected 1
+    run_vrxpr '0\nn\n' -c
+    { echo "$1"; printf "$M8"; m9 0; printf "$M5"; } > /tmp/expected
+    check_run "clear cancelled with n at the first confirmation" /tmp/expected 1
+    run_vrxpr '0\ny\nn\n' -c
+    { echo "$1"; printf "$M8"; m9 0; printf "$M10$M5"; } > /tmp/expected
+    check_run "clear cancelled with n at the second confirmation" /tmp/expected 1
+    run_vrxpr '' -c
+    { echo "$1"; printf "$M8$M16$M16$M7"; } > /tmp/expected
+    check_run "clear stopped by end of input" /tmp/expected 3
+    run_vrxpr "$2\\ny\\n" -c
+    { echo "$1"; printf "$M8"; m9 $2; printf "$M10$M6$M6$M7"; } > /tmp/expected
+    check_run "clear stopped by end of input at the second confirmation" /tmp/expected 3
 }

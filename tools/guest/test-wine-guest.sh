@@ -21,6 +21,8 @@ export VRXPR_GUEST_CACHE=$cache
 mkdir -p "$dir" "$cache"
 log=$dir/console.log
 
+. "$here/host-lib.sh"
+
 give_up() {
     echo "test-wine-guest.sh: $*" >&2
     echo "wineguest: 0 passed, 1 failed"
@@ -108,7 +110,7 @@ for _ in $(seq 1 100); do [ -S "$sock" ] && break; sleep 0.1; done
 
 start=$(date +%s)
 # -cpu max would need -smap: Wine's processes die on SMAP under TCG.
-timeout 900 qemu-system-x86_64 -accel tcg -smp 2 -m 2048M -nographic -no-reboot \
+timeout 1200 qemu-system-x86_64 -accel tcg -smp 2 -m 2048M -nographic -no-reboot \
     -object memory-backend-memfd,id=mem,size=2048M,share=on -numa node,memdev=mem \
     -chardev socket,id=vfs,path="$sock" -device vhost-user-fs-pci,queue-size=1024,chardev=vfs,tag=host \
     -kernel "$cache/kernel/boot/vmlinuz-$kver" -initrd "$img" \
@@ -118,13 +120,4 @@ kill $vfs 2>/dev/null
 wait $vfs 2>/dev/null
 rm -f "$sock"
 
-awk '/GUEST-BEGIN/ { on = 1; next } /^GUEST-END/ { on = 0 } on && !/^\[ *[0-9]+\.[0-9]+\]/' "$log"
-passed=$(grep -c '^GUEST-PASS: ' "$log")
-failed=$(grep -c '^GUEST-FAIL: ' "$log")
-if ! grep -q '^GUEST-END' "$log"; then
-    echo "GUEST-FAIL: the guest did not finish its script"
-    failed=$((failed + 1))
-fi
-[ "$passed" -eq 0 ] && failed=$((failed + 1))
-echo "wineguest: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+guest_console_report "$log" wineguest

@@ -6,7 +6,6 @@
 
 R=/host                     # the shared userland, writable through tmpfs
 SVC=vrxprport
-KEY='HKLM\System\CurrentControlSet\Services\vrxprport'
 X1=naa.5001405000000011     # this server's two paths
 X2=naa.5001405000000012
 Y=naa.5001405000000013      # the other node
@@ -16,7 +15,6 @@ KB=0xb0b0000000000002
 KU=0x1010101010101010
 KX=0x00000000000b0b0b       # this server, registered under a key of its own
 
-detail() { sed 's/^/  | /'; }
 elapsed() { echo "$(( ($(now_cs) - $1) / 100 )).$(( ($(now_cs) - $1) % 100 / 10 )) s"; }
 t_boot=$(now_cs)
 
@@ -78,16 +76,18 @@ t=$(now_cs)
 # A persistent server started apart from the runs, so that no run's output
 # pipe is held by the server or its services.
 wenv /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
-w64 cmd /c exit 0 </dev/null >/dev/null 2>&1
+# The first run starts Wine's services; what they inherit is /dev/null.
+feed() { w64 "$DRV/portfeed.exe" "$@"; }
+feed probe 2 0 </dev/null >/dev/null 2>&1
 echo "Wine started in $(elapsed $t)"
 
 t=$(now_cs)
-w64 "$DRV/portfeed.exe" add $SVC 0 1 2 3 </dev/null >/tmp/feed 2>&1 &&
-    w64 "$DRV/portfeed.exe" add $SVC 4 5 </dev/null >>/tmp/feed 2>&1
+feed add $SVC 0 1 2 3 </dev/null >/tmp/feed 2>&1 &&
+    feed add $SVC 4 5 </dev/null >>/tmp/feed 2>&1 &&
+    feed start $SVC </dev/null >/tmp/sc 2>&1
 rc=$?
 detail < /tmp/feed
-w64 sc start $SVC </dev/null >/tmp/sc 2>&1
-if [ $rc = 0 ] && grep -q 'RUNNING' /tmp/sc; then
+if [ $rc = 0 ]; then
     report_pass "port driver: fed with the six paths' addresses and INQUIRY data, started"
 else
     detail < /tmp/sc
@@ -114,8 +114,8 @@ fi
 # One bus per path id up to the highest, then six records of 12 + 36 bytes.
 buses=$((H2 > H1 ? H2 + 1 : H1 + 1))
 size=$(( (4 + 8 * buses + 7) / 8 * 8 + 6 * 48 ))
-w64 "$DRV/portfeed.exe" probe 2 16384 </dev/null >/tmp/probe 2>&1
-w64 "$DRV/portfeed.exe" probe 2 $((size - 1)) </dev/null >>/tmp/probe 2>&1
+feed probe 2 16384 </dev/null >/tmp/probe 2>&1
+feed probe 2 $((size - 1)) </dev/null >>/tmp/probe 2>&1
 printf 'ok %s\r\nerror 234\r\n' $size > /tmp/expected
 if cmp -s /tmp/expected /tmp/probe; then
     report_pass "port driver: the whole area in $size bytes, one byte less refused with ERROR_MORE_DATA"
@@ -160,68 +160,9 @@ run_vrxpr() {  # input args...
     echo $? >/tmp/rc
 }
 
-check_run() {  # name expected rc
-    local ok=1
-    if ! cmp -s "$2" /tmp/out; then
-        ok=0
-        echo "$1: output differs (expected, then got):"
-        od -c "$2" | detail
-        od -c /tmp/out | detail
-    fi
-    if [ "$(cat /tmp/rc)" != "$3" ]; then
-        ok=0
-        echo "$1: exit code $(cat /tmp/rc), expected $3"
-    fi
-    if [ -s /tmp/err ]; then
-        ok=0
-        echo "$1: standard error:"
-        detail < /tmp/err
-    fi
-    if [ $ok = 1 ]; then report_pass "$ARCH $1"; else report_fail "$ARCH $1"; fi
-}
-
-states() { local d; for d in "$@"; do pr_state $d; done; }
-
-check_same() {  # name before after
-    if cmp -s "$2" "$3"; then
-        report_pass "$ARCH $1"
-    else
-        echo "$1: reservation state changed (before, then after):"
-        detail < "$2"
-        detail < "$3"
-        report_fail "$ARCH $1"
-    fi
-}
-
-check_cleared() {  # name dev
-    local keys resv
-    keys=$(persist --in --read-keys $2)
-    resv=$(persist --in --read-reservation $2)
-    if echo "$keys" | grep -q 'there are NO registered reservation keys' &&
-        echo "$resv" | grep -q 'there is NO reservation held'; then
-        report_pass "$ARCH $1"
-    else
-        echo "$1: still registered or reserved:"
-        echo "$keys" | detail
-        echo "$resv" | detail
-        report_fail "$ARCH $1"
-    fi
-}
-
-check_value() {  # name expected-text actual-text
-    if [ "$2" = "$3" ]; then
-        report_pass "$ARCH $1"
-    else
-        echo "$1: expected '$2', got '$3'"
-        report_fail "$ARCH $1"
-    fi
-}
-
-areas() {
-    w64 reg query "$KEY" /v Areas </dev/null 2>/dev/null | tr -d '\r' |
-        awk '$1 == "Areas" { print $3 }'
-}
-reset_areas() { w64 reg delete "$KEY" /v Areas /f </dev/null >/dev/null 2>&1; }
+# The area sizes the port was asked with since the last look.
+areas() { feed areas $SVC </dev/null 2>&1 | tr -d '\r'; }
+setting() { feed set $SVC "$@" </dev/null >/dev/null 2>&1; }
 
 # Registrations and reservations gone, through the other node.
 wipe() {
@@ -230,6 +171,24 @@ wipe() {
         persist --out --register-ignore --param-sark=0x99 $d >/dev/null
         persist --out --clear --param-rk=0x99 $d >/dev/null
     done
+}
+
+expect_clear() {  # listing pathid
+    { echo "$1"; printf "$M8"; m9 $2; printf "$M10"; m11 $2; printf "$M0"; } > /tmp/expected
+}
+
+# One clear that succeeds: the listing, both prompts, message 11; the LU
+# left without keys or reservation, the others as they were.
+clear_case() {  # name listing pathid input cleared-dev other-dev...
+    local name=$1 list=$2 p=$3 input=$4 dev=$5
+    shift 5
+    states "$@" > /tmp/before
+    run_vrxpr "$input" -c
+    expect_clear "$list" $p
+    check_run "$name" /tmp/expected 0
+    check_cleared "$name: no keys and no reservation left on the LU" $dev
+    states "$@" > /tmp/after
+    check_same "$name: the other LUs keep theirs" /tmp/before /tmp/after
 }
 
 scenario() {
@@ -247,7 +206,7 @@ scenario() {
 
     # -- display: the exact listing; only PR IN reaches the LUs
     states $YA $YB $YU > /tmp/before
-    reset_areas
+    areas >/dev/null
     ca=$(lu_cmds a); cb=$(lu_cmds b); cu=$(lu_cmds u)
     run_vrxpr '' -d
     { echo "$LIST0"; printf "$M0"; } > /tmp/expected
@@ -260,42 +219,17 @@ scenario() {
     check_value "display: one inquiry request into 16384 bytes" "00400000" "$(areas)"
 
     # -- cancelled clears change nothing
-    run_vrxpr 'x\n' -c
-    { echo "$LIST0"; printf "$M8$M5"; } > /tmp/expected
-    check_run "clear cancelled with x at the PathID prompt" /tmp/expected 1
-    run_vrxpr '0\nn\n' -c
-    { echo "$LIST0"; printf "$M8"; m9 0; printf "$M5"; } > /tmp/expected
-    check_run "clear cancelled with n at the first confirmation" /tmp/expected 1
-    run_vrxpr '0\ny\nn\n' -c
-    { echo "$LIST0"; printf "$M8"; m9 0; printf "$M10$M5"; } > /tmp/expected
-    check_run "clear cancelled with n at the second confirmation" /tmp/expected 1
-    run_vrxpr '' -c
-    { echo "$LIST0"; printf "$M8$M16$M16$M7"; } > /tmp/expected
-    check_run "clear stopped by end of input" /tmp/expected 3
-    run_vrxpr '3\ny\n' -c
-    { echo "$LIST0"; printf "$M8"; m9 3; printf "$M10$M6$M6$M7"; } > /tmp/expected
-    check_run "clear stopped by end of input at the second confirmation" /tmp/expected 3
+    check_cancels "$LIST0" 3
     states $YA $YB $YU > /tmp/after
     check_same "cancelled clears: every registration and reservation as it was" /tmp/before /tmp/after
 
     # -- this server not registered: REGISTER, CLEAR
-    states $YB $YU > /tmp/before
-    run_vrxpr '0\ny\ny\n' -c
-    { echo "$LIST0"; printf "$M8"; m9 0; printf "$M10"; m11 0; printf "$M0"; } > /tmp/expected
-    check_run "clear PathID 0 (REGISTER, CLEAR)" /tmp/expected 0
-    check_cleared "clear PathID 0: no keys and no reservation left on the LU" $YA
-    states $YB $YU > /tmp/after
-    check_same "clear PathID 0: the other LUs keep theirs" /tmp/before /tmp/after
+    clear_case "clear PathID 0 (REGISTER, CLEAR)" "$LIST0" 0 '0\ny\ny\n' $YA $YB $YU
 
     # -- this server registered under another key: REGISTER AND IGNORE EXISTING KEY
     LIST1=$(listing "0 ---------------- None" "2 B0B0000000000002 ExclusiveAccessRegistrantOnly")
-    states $YA $YU > /tmp/before
-    run_vrxpr '1\r\ny\r\ny\r\n' -c
-    { echo "$LIST1"; printf "$M8"; m9 1; printf "$M10"; m11 1; printf "$M0"; } > /tmp/expected
-    check_run "clear PathID 1 with this server registered under another key" /tmp/expected 0
-    check_cleared "clear PathID 1: no keys and no reservation left on the LU" $YB
-    states $YA $YU > /tmp/after
-    check_same "clear PathID 1: the other LUs keep theirs" /tmp/before /tmp/after
+    clear_case "clear PathID 1 with this server registered under another key" "$LIST1" 1 \
+        '1\r\ny\r\ny\r\n' $YB $YA $YU
 
     # -- after a fresh UNIT ATTENTION: a new LUN on path 1 raises REPORTED
     # LUNS DATA HAS CHANGED on its LUs while vrxpr waits at its prompt.
@@ -322,7 +256,7 @@ scenario() {
     wait $pid
     echo $? > /tmp/rc
     rm -f /tmp/answers
-    { echo "$LIST2"; printf "$M8"; m9 0; printf "$M10"; m11 0; printf "$M0"; } > /tmp/expected
+    expect_clear "$LIST2" 0
     check_run "clear after a unit attention (REGISTER retried)" /tmp/expected 0
     check_cleared "clear after a unit attention: no keys and no reservation left" $YA
     sg_turs "$(sg_of $H1 0)" >/dev/null 2>&1; ra=$?
@@ -333,36 +267,37 @@ scenario() {
 }
 
 t=$(now_cs)
-ARCH=x86_64
+CHECK_TAG=x86_64
 NEWLUN=3
 NEWLU=e
 VRX="w64 $EXE64"
 scenario
 echo "x86_64 checks took $(elapsed $t)"
 
+t=$(now_cs)
 # A port that refuses 16 KB is asked again with twice the area, whichever of
 # its two refusals it gives; one that refuses every area ends the run.
 LIST3=$(listing "0 ---------------- None" "1 ---------------- None")
-w64 reg add "$KEY" /v RefuseBelow /t REG_DWORD /d 40000 /f </dev/null >/dev/null 2>&1
-reset_areas
+setting RefuseBelow 40000
+areas >/dev/null
 run_vrxpr '' -d
 { echo "$LIST3"; printf "$M0"; } > /tmp/expected
 check_run "display through a port that refuses areas below 40000 bytes" /tmp/expected 0
 check_value "... asked with 16384, 32768, 65536 bytes" "004000000080000000000100" "$(areas)"
-w64 reg add "$KEY" /v TooSmall /t REG_DWORD /d 0xc0000023 /f </dev/null >/dev/null 2>&1
-reset_areas
+setting TooSmall 0xc0000023
 run_vrxpr '' -d
 check_run "display through a port that refuses with STATUS_BUFFER_TOO_SMALL" /tmp/expected 0
 check_value "... asked with 16384, 32768, 65536 bytes" "004000000080000000000100" "$(areas)"
-w64 reg add "$KEY" /v RefuseBelow /t REG_DWORD /d 0x10000000 /f </dev/null >/dev/null 2>&1
+setting RefuseBelow 0x10000000
 run_vrxpr '' -d
 m17 2 7a > /tmp/expected
 check_run "a port that refuses every area: message 17 with error 122" /tmp/expected 3
-w64 reg delete "$KEY" /v RefuseBelow /f </dev/null >/dev/null 2>&1
-w64 reg delete "$KEY" /v TooSmall /f </dev/null >/dev/null 2>&1
+setting RefuseBelow -
+setting TooSmall -
+echo "refusing port checks took $(elapsed $t)"
 
 t=$(now_cs)
-ARCH=i686
+CHECK_TAG=i686
 NEWLUN=4
 NEWLU=f
 VRX="wenv /usr/lib/wine/wine $EXE32"

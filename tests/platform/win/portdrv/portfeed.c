@@ -2,8 +2,15 @@
 //   portfeed add SERVICE DRIVE...  reads each \\.\PhysicalDriveN's SCSI
 //       address and INQUIRY data through Wine's own pass-through and appends
 //       its record to the service key's Records (PortNumber from the address)
+//   portfeed start SERVICE         starts the driver
+//   portfeed set SERVICE NAME N|-  sets a REG_DWORD of the service key, or
+//       deletes it
+//   portfeed areas SERVICE         prints the driver's Areas log in hex and
+//       empties it
 //   portfeed probe PORT SIZE       one IOCTL_SCSI_GET_INQUIRY_DATA on
 //       \\.\ScsiN: into SIZE bytes: "ok RETURNED" or "error CODE"
+// (reg.exe and sc.exe would do the same but load user32, which waits for a
+// desktop that these runs do without.)
 #include <windows.h>
 #include <winioctl.h>
 #include <ntddscsi.h>
@@ -77,15 +84,21 @@ static int ReadDrive(unsigned drive, UCHAR* record, ULONG* port)
     return 1;
 }
 
-static int Add(const char* service, int count, char** drives)
+static int OpenServiceKey(const char* service, HKEY* key)
 {
     char path[256];
     snprintf(path, sizeof path, "SYSTEM\\CurrentControlSet\\Services\\%s", service);
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | KEY_WRITE, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | KEY_WRITE, key) != ERROR_SUCCESS) {
         fprintf(stderr, "no service key %s\n", path);
-        return 1;
+        return 0;
     }
+    return 1;
+}
+
+static int Add(const char* service, int count, char** drives)
+{
+    HKEY key;
+    if (!OpenServiceKey(service, &key)) return 1;
     static UCHAR records[MAX_RECORDS * FEED_RECORD_LEN];
     DWORD size = sizeof records, type = 0;
     if (RegQueryValueExA(key, "Records", NULL, &type, records, &size) != ERROR_SUCCESS ||
@@ -122,6 +135,43 @@ static int Add(const char* service, int count, char** drives)
     return rc;
 }
 
+static int Start(const char* service)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = manager ? OpenServiceA(manager, service, SERVICE_START) : NULL;
+    int ok = svc != NULL && StartServiceA(svc, 0, NULL);
+    if (!ok) fprintf(stderr, "cannot start %s, error %lu\n", service, GetLastError());
+    if (svc) CloseServiceHandle(svc);
+    if (manager) CloseServiceHandle(manager);
+    return ok ? 0 : 1;
+}
+
+static int Set(const char* service, const char* name, const char* value)
+{
+    HKEY key;
+    if (!OpenServiceKey(service, &key)) return 1;
+    DWORD v = (DWORD)strtoul(value, NULL, 0);
+    LONG rc = strcmp(value, "-") == 0
+                  ? RegDeleteValueA(key, name)
+                  : RegSetValueExA(key, name, 0, REG_DWORD, (BYTE*)&v, sizeof v);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? 0 : 1;
+}
+
+static int Areas(const char* service)
+{
+    HKEY key;
+    if (!OpenServiceKey(service, &key)) return 1;
+    static BYTE log[4096];
+    DWORD size = sizeof log, type = 0;
+    if (RegQueryValueExA(key, "Areas", NULL, &type, log, &size) != ERROR_SUCCESS) size = 0;
+    for (DWORD i = 0; i < size; ++i) printf("%02x", log[i]);
+    printf("\n");
+    RegDeleteValueA(key, "Areas");
+    RegCloseKey(key);
+    return 0;
+}
+
 static int Probe(unsigned port, DWORD size)
 {
     char name[32];
@@ -145,8 +195,12 @@ static int Probe(unsigned port, DWORD size)
 int main(int argc, char** argv)
 {
     if (argc >= 4 && strcmp(argv[1], "add") == 0) return Add(argv[2], argc - 3, argv + 3);
+    if (argc == 3 && strcmp(argv[1], "start") == 0) return Start(argv[2]);
+    if (argc == 5 && strcmp(argv[1], "set") == 0) return Set(argv[2], argv[3], argv[4]);
+    if (argc == 3 && strcmp(argv[1], "areas") == 0) return Areas(argv[2]);
     if (argc == 4 && strcmp(argv[1], "probe") == 0)
         return Probe((unsigned)strtoul(argv[2], NULL, 16), (DWORD)strtoul(argv[3], NULL, 0));
-    fprintf(stderr, "usage: portfeed add SERVICE DRIVE... | portfeed probe PORT SIZE\n");
+    fprintf(stderr, "usage: portfeed add SERVICE DRIVE... | start SERVICE | set SERVICE NAME N|- | "
+                    "areas SERVICE | probe PORT SIZE\n");
     return 2;
 }
