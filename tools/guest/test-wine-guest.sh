@@ -105,6 +105,7 @@ rm -f "$sock"
 /usr/lib/qemu/virtiofsd --socket-path="$sock" -o source=/ -o cache=always -o sandbox=chroot \
     >"$dir/virtiofsd.log" 2>&1 &
 vfs=$!
+trap 'kill $vfs 2>/dev/null' EXIT
 for _ in $(seq 1 100); do [ -S "$sock" ] && break; sleep 0.1; done
 [ -S "$sock" ] || { kill $vfs 2>/dev/null; give_up "virtiofsd did not start (see $dir/virtiofsd.log)"; }
 
