@@ -2,8 +2,9 @@
 # Installs what the tests need (as root, only what is missing), then builds
 # and runs every suite: unit and end-to-end tests on the simulated storage,
 # the same under AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz
-# targets for a bounded time, the Windows builds under Wine, and the Linux
-# build against the kernel's SCSI target in a QEMU guest.
+# targets for a bounded time, the Windows builds under Wine, the Linux build
+# and both Windows builds against the kernel's SCSI target in a QEMU guest,
+# and the release packages.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
