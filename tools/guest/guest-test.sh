@@ -12,7 +12,6 @@ KC=0xc0c0000000000003
 KU=0x1010101010101010
 KX=0x00000000000b0b0b    # this host, registered under a key of its own
 
-detail() { sed 's/^/  | /'; }
 
 # ---- the target ----------------------------------------------------------
 mkdir -p /var/target/pr
@@ -88,58 +87,6 @@ run_vrxpr() {
     echo $? >/tmp/rc
 }
 
-check_run() {
-    local name=$1 expected=$2 rc=$3 ok=1
-    if ! cmp -s "$expected" /tmp/out; then
-        ok=0
-        echo "$name: output differs (expected, then got):"
-        detail < "$expected"
-        detail < /tmp/out
-    fi
-    if [ "$(cat /tmp/rc)" != "$rc" ]; then
-        ok=0
-        echo "$name: exit code $(cat /tmp/rc), expected $rc"
-    fi
-    if [ -s /tmp/err ]; then
-        ok=0
-        echo "$name: standard error:"
-        detail < /tmp/err
-    fi
-    if [ $ok = 1 ]; then report_pass "$name"; else report_fail "$name"; fi
-}
-
-states() {
-    local d
-    for d in "$@"; do pr_state $d; done
-}
-
-check_same() {
-    local name=$1 before=$2 after=$3
-    if cmp -s "$before" "$after"; then
-        report_pass "$name"
-    else
-        echo "$name: reservation state changed (before, then after):"
-        detail < "$before"
-        detail < "$after"
-        report_fail "$name"
-    fi
-}
-
-check_cleared() {
-    local name=$1 dev=$2 keys resv
-    keys=$(persist --in --read-keys $dev)
-    resv=$(persist --in --read-reservation $dev)
-    if echo "$keys" | grep -q 'there are NO registered reservation keys' &&
-        echo "$resv" | grep -q 'there is NO reservation held'; then
-        report_pass "$name"
-    else
-        echo "$name: still registered or reserved:"
-        echo "$keys" | detail
-        echo "$resv" | detail
-        report_fail "$name"
-    fi
-}
-
 # Waits until process $1 blocks reading its standard input.
 wait_for_prompt() {
     local i s
@@ -162,25 +109,7 @@ states $YA $YB $YC $YU > /tmp/after
 check_same "display: PR generation, keys and reservations unchanged" /tmp/before /tmp/after
 
 # ---- cancelled clears change nothing ----------------------------------------
-run_vrxpr 'x\n' -c
-{ echo "$LIST0"; printf "$M8$M5"; } > /tmp/expected
-check_run "clear cancelled with x at the PathID prompt" /tmp/expected 1
-
-run_vrxpr '0\nn\n' -c
-{ echo "$LIST0"; printf "$M8"; m9 0; printf "$M5"; } > /tmp/expected
-check_run "clear cancelled with n at the first confirmation" /tmp/expected 1
-
-run_vrxpr '0\ny\nn\n' -c
-{ echo "$LIST0"; printf "$M8"; m9 0; printf "$M10$M5"; } > /tmp/expected
-check_run "clear cancelled with n at the second confirmation" /tmp/expected 1
-
-run_vrxpr '' -c
-{ echo "$LIST0"; printf "$M8$M16$M16$M7"; } > /tmp/expected
-check_run "clear stopped by end of input" /tmp/expected 3
-
-run_vrxpr '1\ny\n' -c
-{ echo "$LIST0"; printf "$M8"; m9 1; printf "$M10$M6$M6$M7"; } > /tmp/expected
-check_run "clear stopped by end of input at the second confirmation" /tmp/expected 3
+check_cancels "$LIST0" 1
 
 states $YA $YB $YC $YU > /tmp/after
 check_same "cancelled clears: every registration and reservation as it was" /tmp/before /tmp/after

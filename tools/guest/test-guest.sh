@@ -45,16 +45,5 @@ timeout 900 qemu-system-x86_64 -accel tcg -smp 1 -m 1024M -nographic -no-reboot 
     -append "console=ttyS0 panic=-1 quiet" </dev/null 2>&1 | tr -d '\r' >"$log"
 echo "guest ran $(( $(date +%s) - start )) s; console log in $log"
 
-# The guest script's own lines; kernel messages stay in the log.
-awk '/GUEST-BEGIN/ { on = 1; next } /^GUEST-END/ { on = 0 } on && !/^\[ *[0-9]+\.[0-9]+\]/' "$log"
-passed=$(grep -c '^GUEST-PASS: ' "$log")
-failed=$(grep -c '^GUEST-FAIL: ' "$log")
-if ! grep -q '^GUEST-END' "$log"; then
-    echo "GUEST-FAIL: the guest did not finish its script"
-    failed=$((failed + 1))
-fi
-if [ "$passed" -eq 0 ]; then
-    failed=$((failed + 1))
-fi
-echo "guest: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+. "$here/host-lib.sh"
+guest_console_report "$log" guest
