@@ -171,6 +171,21 @@ mount_share() {
     mount -t tmpfs tmpfs "$root/tmp"
 }
 
+# The catalogue texts the guest scripts expect, with the line end given
+# (printf escapes: '\n', or '\r\n' for vrxpr.exe under Wine).
+define_messages() {
+    MSG_EOL=$1
+    M0="ROVT10640-I The vrxpr utility completed normally.$MSG_EOL"
+    M5="ROVT10651-I The user terminated the operation.$MSG_EOL"
+    M6='ROVT10653-W The entered value is invalid. Please re-enter it [y/n]:'
+    M7="ROVT10652-E The entered value is invalid. The operation will now stop.$MSG_EOL"
+    M8='ROVT10655-I Specify the PathID of the LU for which you want to clear persistent reservation information. (To cancel, press the x key):'
+    M10='ROVT10657-I If you continue this process, the reservation of the LU you specified will be cleared. Please confirm that no other servers are accessing this LU. [y/n]:'
+    M16='ROVT10663-W The input value is invalid. Specify the PathID of the LU for you want to clear persistent reservation information. (To cancel: press the x key):'
+}
+m9() { printf 'ROVT10656-I The persistent reservation information of PathID = %s will be cleared. Is this OK? [y/n]:' "$1"; }
+m11() { printf "ROVT10658-I The persistent reservation information of PathID = %s was cleared.$MSG_EOL" "$1"; }
+
 # Checks shared by the guest scripts; CHECK_TAG, when set, starts each name.
 detail() { sed 's/^/  | /'; }
 

@@ -49,16 +49,8 @@ persist --out --register --param-sark=$KU $YU >/dev/null
 persist --out --reserve --param-rk=$KU --prout-type=1 $YU >/dev/null
 
 # ---- expected texts --------------------------------------------------------
-M0='ROVT10640-I The vrxpr utility completed normally.\n'
-M5='ROVT10651-I The user terminated the operation.\n'
-M6='ROVT10653-W The entered value is invalid. Please re-enter it [y/n]:'
-M7='ROVT10652-E The entered value is invalid. The operation will now stop.\n'
-M8='ROVT10655-I Specify the PathID of the LU for which you want to clear persistent reservation information. (To cancel, press the x key):'
-M16='ROVT10663-W The input value is invalid. Specify the PathID of the LU for you want to clear persistent reservation information. (To cancel: press the x key):'
-M10='ROVT10657-I If you continue this process, the reservation of the LU you specified will be cleared. Please confirm that no other servers are accessing this LU. [y/n]:'
+define_messages '\n'
 M21='ROVT10669-W The utility for clearing VORX persistent reservation (vrxpr) cannot be executed because VORX is installed.\n'
-m9() { printf 'ROVT10656-I The persistent reservation information of PathID = %s will be cleared. Is this OK? [y/n]:' "$1"; }
-m11() { printf 'ROVT10658-I The persistent reservation information of PathID = %s was cleared.\n' "$1"; }
 
 # The listing for the current state of LUs a, b and c: each argument is
 # "count key type" for a, b, c in turn, shown once through each host.

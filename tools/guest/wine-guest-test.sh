@@ -126,15 +126,7 @@ fi
 echo "driver ready in $(elapsed $t)"
 
 # ---- expected texts (CR LF line ends) ----------------------------------------
-M0='ROVT10640-I The vrxpr utility completed normally.\r\n'
-M5='ROVT10651-I The user terminated the operation.\r\n'
-M7='ROVT10652-E The entered value is invalid. The operation will now stop.\r\n'
-M8='ROVT10655-I Specify the PathID of the LU for which you want to clear persistent reservation information. (To cancel, press the x key):'
-M16='ROVT10663-W The input value is invalid. Specify the PathID of the LU for you want to clear persistent reservation information. (To cancel: press the x key):'
-M10='ROVT10657-I If you continue this process, the reservation of the LU you specified will be cleared. Please confirm that no other servers are accessing this LU. [y/n]:'
-M6='ROVT10653-W The entered value is invalid. Please re-enter it [y/n]:'
-m9() { printf 'ROVT10656-I The persistent reservation information of PathID = %s will be cleared. Is this OK? [y/n]:' "$1"; }
-m11() { printf 'ROVT10658-I The persistent reservation information of PathID = %s was cleared.\r\n' "$1"; }
+define_messages '\r\n'
 m17() { printf 'ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = 0x%s, Error Code = 0x%s\r\n' "$1" "$2"; }
 
 # The listing for LUs a and b, each "count key type", through path H1 then H2.
