@@ -168,7 +168,8 @@ mount_share() {
     mount -o bind /dev "$root/dev"
     mkdir -p "$root/dev/shm"
     mount -t tmpfs tmpfs "$root/dev/shm"
-    mount -t tmpfs tmpfs "$root/tmp"
+    # The host's /tmp stays visible: the checkout may live there. Writes
+    # land in the overlay's tmpfs all the same.
 }
 
 # The catalogue texts the guest scripts expect, with the line end given
