@@ -28,6 +28,8 @@ build_exe() {  # arch dir
 build_exe x86_64 win64
 build_exe i686 win32
 version=$(cat "$work/win64/vrxpr-version.txt")
+# Dates inside both packages come from the last commit, not the clock.
+stamp=$(git log -1 --format=%ct 2>/dev/null || date +%s)
 
 zipdir=$work/zip
 mkdir -p "$zipdir/x64" "$zipdir/x86"
@@ -36,7 +38,7 @@ cp "$work/win32/vrxpr.exe" "$zipdir/x86/vrxpr.exe"
 sed 's/\r*$/\r/' README.md >"$zipdir/README.txt"
 (cd "$zipdir" && sha256sum x64/vrxpr.exe x86/vrxpr.exe README.txt >SHA256SUMS)
 # Same bytes for the same sources: fixed times, no extra attributes.
-find "$zipdir" -exec touch -d "@$(git log -1 --format=%ct 2>/dev/null || echo 0)" {} +
+find "$zipdir" -exec touch -d "@$stamp" {} +
 (cd "$zipdir" && zip -q -X -D "$dist/vrxpr-$version-windows.zip" \
     x64/vrxpr.exe x86/vrxpr.exe README.txt SHA256SUMS)
 
@@ -50,7 +52,7 @@ vrxpr ($version) unstable; urgency=medium
 
   * Release $version.
 
- -- vrxpr developers <vrxpr-dev@example.org>  $(date -R -d "@$(git log -1 --format=%ct 2>/dev/null || date +%s)")
+ -- vrxpr developers <vrxpr-dev@example.org>  $(date -R -d "@$stamp")
 CHANGES
 (cd "$src" && dpkg-buildpackage -b -us -uc >"$work/deb.log" 2>&1) ||
     { tail -n 40 "$work/deb.log" >&2; echo "package.sh: dpkg-buildpackage failed" >&2; exit 1; }
