@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "front/front.h"
-#include "inventory/records.h"
-#include "msg/msg.h"
+#include "operator/msg.h"
+#include "operator/operator.h"
 #include "platform/platform.h"
 #include "pr/pr.h"
 
@@ -44,13 +44,6 @@ void AppendEcho(char* echo, const char* arg)
 }
 
 }  // namespace
-
-[[noreturn]] void QelVRXPR_Exit(int code)
-{
-    QelVRXPR_FreeRecords();
-    QelVRXPR_EndPlatform();
-    std::exit(code);
-}
 
 [[noreturn]] void QelVRXPR_Main(int argc, char** argv)
 {

@@ -1,8 +1,8 @@
 #include <cstring>
 
-#include "front/front.h"
 #include "guard/guard.h"
-#include "msg/msg.h"
+#include "operator/msg.h"
+#include "operator/operator.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "front/front.h"
 #include "inventory/discovery.h"
 #include "inventory/records.h"
-#include "msg/msg.h"
+#include "operator/msg.h"
+#include "operator/operator.h"
 #include "platform/platform.h"
 
 namespace {

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
-#include "front/front.h"
 #include "guard/guard.h"
 #include "inventory/records.h"
-#include "msg/msg.h"
+#include "operator/msg.h"
+#include "operator/operator.h"
 
 static PR_DATA s_ClearData;
 

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "front/front.h"
 #include "guard/guard.h"
 #include "inventory/records.h"
-#include "msg/msg.h"
+#include "operator/msg.h"
+#include "operator/operator.h"
 
 #define PR_TYPE_NONE 16
 #define PR_KEY_TEXT_LEN 17

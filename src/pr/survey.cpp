@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "front/front.h"
 #include "inventory/discovery.h"
 #include "inventory/records.h"
-#include "msg/msg.h"
+#include "operator/msg.h"
+#include "operator/operator.h"
 
 #define PR_HEADER_LEN 8
 #define PR_KEY_LEN 8

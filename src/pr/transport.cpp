@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "front/front.h"
 #include "inventory/records.h"
-#include "msg/msg.h"
+#include "operator/msg.h"
+#include "operator/operator.h"
 
 #define PR_OP_IN 0x5E
 #define PR_SA_MASK 0x1F

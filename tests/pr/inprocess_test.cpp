@@ -11,8 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "front/front.h"
 #include "inventory/records.h"
+#include "operator/operator.h"
 #include "pr/pr.h"
 #include "pr_storage.h"
 #include "run.h"

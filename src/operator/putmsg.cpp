@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "msg/msg.h"
+#include "operator/msg.h"
 #include "platform/platform.h"
 
 namespace {

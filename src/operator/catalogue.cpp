@@ -1,7 +1,7 @@
 // The message catalogue. The Japanese set is stored as code page 932 bytes,
 // written unconverted as the Windows console expects; each entry carries its
 // readable text above it.
-#include "msg/msg.h"
+#include "operator/msg.h"
 
 const char* const g_LangNameTable[] = {
     "Japanese",

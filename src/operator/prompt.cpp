@@ -1,9 +1,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "front/front.h"
 #include "inventory/records.h"
-#include "msg/msg.h"
+#include "operator/msg.h"
+#include "operator/operator.h"
 #include "platform/platform.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "msg/msg.h"
+#include "operator/msg.h"
 #include "run.h"
 #include "texts.h"
 

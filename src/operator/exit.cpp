@@ -1,0 +1,12 @@
+#include <cstdlib>
+
+#include "inventory/records.h"
+#include "operator/operator.h"
+#include "platform/platform.h"
+
+[[noreturn]] void QelVRXPR_Exit(int code)
+{
+    QelVRXPR_FreeRecords();
+    QelVRXPR_EndPlatform();
+    std::exit(code);
+}
