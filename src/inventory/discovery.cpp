@@ -195,7 +195,8 @@ void QelVRXPR_ScanInquiryData(uint32_t PortNo, const uint8_t* data, size_t len)
 void QelVRXPR_GetLUList()
 {
     char name[DEVICE_NAME_LEN];
-    for (unsigned port = 0; port < SCSI_PORT_MAX; ++port) {
+    unsigned ports = QelVRXPR_GetPortCount();
+    for (unsigned port = 0; port < ports; ++port) {
         std::snprintf(name, sizeof name, g_PfPortNameFmt, port);
         HANDLE h = QelVRXPR_OpenDevice(name);
         if (h == INVALID_HANDLE_VALUE) {

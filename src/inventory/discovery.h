@@ -8,7 +8,6 @@
 #define INQUIRY_BUF_LEN 16384        // the first area a port is read into
 #define INQUIRY_BUF_MAX 0x400000u    // the largest, after doubling
 #define ADDRESS_BUF_LEN 2048
-#define SCSI_PORT_MAX 16
 #define PHYS_DRIVE_MAX 32768
 
 void QelVRXPR_GetLUList();

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     const uint8_t* data = answer.empty() ? nullptr : answer.data();
 
     if (input[0] % 2 == 0) {
-        QelVRXPR_ScanInquiryData(input[0] / 2 % SCSI_PORT_MAX, data, answer.size());
+        QelVRXPR_ScanInquiryData(input[0] / 2 % 16, data, answer.size());
         for (LU_INFO* p = g_LuHead; p != nullptr; p = p->pNext) {
             if (p->VendorProduct[VENDOR_PRODUCT_LEN - 1] != '\0') std::abort();
             if (QelVRXPR_ChkModel(reinterpret_cast<const uint8_t*>(p->VendorProduct),

@@ -6,9 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include "run.h"
 
@@ -18,6 +23,9 @@ namespace fs = std::filesystem;
 
 const char kNoDrive[] = "ROVT10667-C An attempt to the get physical drive number failed. LU = ";
 const char kNoLu[] = "ROVT10660-I There is no LU managed by VORX.\n";
+const char kReadKeysFailed[] =
+    "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x0, "
+    "Status Code = 0x0, Error Code = 0x1f, LU = ";
 const char kInstalled[] =
     "ROVT10669-W The utility for clearing VORX persistent reservation (vrxpr) cannot be "
     "executed because VORX is installed.\n";
@@ -86,6 +94,19 @@ void ExpectFirstLu(const FAKE_ROOT& r, const std::string& luName)
     EXPECT_EQ(res.code, 3);
 }
 
+// Drive N of the fake /dev is the host's character device dev, and the
+// kernel's entry for that device number names the SCSI device hctl.
+void AddDrive(const FAKE_ROOT& r, int n, const std::string& dev, const std::string& hctl)
+{
+    struct stat st;
+    ASSERT_EQ(stat(dev.c_str(), &st), 0) << dev;
+    std::string num = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+    fs::create_directories(r.Dir + "/sys/dev/char/" + num);
+    fs::create_symlink("../../../devices/platform/host0/" + hctl,
+                       r.Dir + "/sys/dev/char/" + num + "/device");
+    fs::create_symlink(dev, r.Dir + "/dev/sg" + std::to_string(n));
+}
+
 TEST(LinuxPorts, RecordsFollowTargetThenLunNumerically)
 {
     // Enough managed LUs that the folder's own order cannot pass for the
@@ -109,14 +130,54 @@ TEST(LinuxPorts, ChannelIsTheBusPosition)
     ExpectFirstLu(r, "0001.0002.0000000000000005.0001");
 }
 
-TEST(LinuxPorts, AddressesBeyondOneByteAreLeftOut)
+TEST(LinuxPorts, AddressesBeyondOneByteFailTheirPort)
 {
+    // The port's records cannot hold such a device; leaving it out would
+    // hide an LU, so the port reports that it cannot list its devices.
+    struct {
+        unsigned Host;
+        const char* Device;
+        const char* PortNo;
+    } const rows[] = {
+        {3, "3:0:256:0", "0x3"},    {3, "3:0:0:256", "0x3"},
+        {3, "3:0:0:300", "0x3"},    {3, "3:0:0:4294967340", "0x3"},
+        {3, "3:255:0:0", "0x3"},    {256, "256:0:0:0", "0x100"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Device);
+        FAKE_ROOT r = MakeRoot();
+        AddHost(r, row.Host);
+        AddHost(r, 300);  // no devices: an empty port
+        AddDevice(r, std::string(row.Device), "ACME", "DISK");
+        AddDevice(r, std::to_string(row.Host) + ":0:0:44", "ZORBELT", "TQ22");
+        RunResult res = RunDisplay(r);
+        EXPECT_EQ(res.out, std::string("ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = ") +
+                               row.PortNo + ", Error Code = 0x32\n");
+        EXPECT_EQ(res.code, 3);
+    }
+
+    // The largest numbers that fit are listed.
     FAKE_ROOT r = MakeRoot();
-    AddHost(r, 3);
-    AddDevice(r, "3:0:256:0", "ZORBELT", "TQ22");
-    AddDevice(r, "3:0:0:256", "ZORBELT", "TQ22");
-    AddDevice(r, "3:0:255:255", "KN", "VELA");
-    ExpectFirstLu(r, "0003.0000.00000000000000FF.00FF");
+    AddHost(r, 255);
+    AddHost(r, 256);
+    AddDevice(r, "255:254:255:255", "KN", "VELA");
+    ExpectFirstLu(r, "00FF.00FE.00000000000000FF.00FF");
+}
+
+TEST(LinuxPorts, HostsFromSixteenOnArePortsOfTheirOwnNumber)
+{
+    for (unsigned host : {16u, 17u, 255u}) {
+        SCOPED_TRACE(host);
+        FAKE_ROOT r = MakeRoot();
+        AddHost(r, 2);
+        AddHost(r, host);
+        AddHost(r, 4000);  // no devices
+        AddDevice(r, "2:0:0:0", "ACME", "DISK");
+        AddDevice(r, std::to_string(host) + ":0:1:5", "MRB", "NOVA");
+        char name[32];
+        std::snprintf(name, sizeof name, "%04X.0000.0000000000000001.0005", host);
+        ExpectFirstLu(r, name);
+    }
 }
 
 TEST(LinuxPorts, EachPortListsOnlyItsOwnHostsDevices)
@@ -124,7 +185,7 @@ TEST(LinuxPorts, EachPortListsOnlyItsOwnHostsDevices)
     FAKE_ROOT r = MakeRoot();
     AddHost(r, 1);
     AddHost(r, 12);
-    AddHost(r, 16);  // beyond the ports scanned
+    AddHost(r, 16);  // scanned after port 12
     AddDevice(r, "16:0:0:0", "ZORBELT", "TQ22");
     AddDevice(r, "12:0:4:0", "ZORBELT", "TQ33");
     AddDevice(r, "1:0:1:0", "ACME", "DISK");
@@ -177,6 +238,79 @@ TEST(LinuxPorts, NoHostsAndNoDrivesEndWithNoLu)
     res = RunDisplay(r2);
     EXPECT_EQ(res.out, kNoLu);
     EXPECT_EQ(res.code, 0);
+}
+
+TEST(LinuxDrives, AddressIsTheOpenNodesWholeSysfsName)
+{
+    // Managed LU 2:0:1:44. A drive whose name differs only past the low
+    // byte (or past the low 32 bits of the LUN) is not its drive; the one
+    // that names it is, and its READ KEYS fails there (the node is no sg
+    // device).
+    struct {
+        const char* Address;
+        bool Maps;
+    } const rows[] = {
+        {"2:0:1:44", true},
+        {"2:0:1:4294967340", false},  // LUN 2^32 + 44
+        {"2:0:1:300", false},
+        {"258:0:1:44", false},
+        {"2:256:1:44", false},
+        {"2:0:1", false},
+    };
+    const std::string lu = "0002.0000.0000000000000001.002C";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Address);
+        FAKE_ROOT r = MakeRoot();
+        AddHost(r, 2);
+        AddDevice(r, "2:0:1:44", "ZORBELT", "TQ44");
+        AddDrive(r, 0, "/dev/null", row.Address);
+        AddDrive(r, 1, "/dev/zero", "2:0:1:45");
+        RunResult res = RunDisplay(r);
+        EXPECT_EQ(res.out, (row.Maps ? kReadKeysFailed : kNoDrive) + lu + "\n");
+        EXPECT_EQ(res.code, 3);
+    }
+}
+
+TEST(LinuxDrives, ClosedStandardDescriptorsNeverBecomeDrives)
+{
+    // The drive is a terminal here, so whatever the run writes into it can
+    // be read back from the other side. Its READ KEYS fails: message 14.
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::string slave = ptsname(master);
+    int held = open(slave.c_str(), O_RDWR | O_NOCTTY);  // keeps the buffer readable
+    ASSERT_GE(held, 0);
+    const std::string lu = "0002.0000.0000000000000001.002C";
+    struct {
+        const char* Redirect;
+        std::string Out;
+    } const rows[] = {
+        {"<&-", kReadKeysFailed + lu + "\n"},
+        {">&-", ""},
+        {"2>&-", kReadKeysFailed + lu + "\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Redirect);
+        FAKE_ROOT r = MakeRoot();
+        AddHost(r, 2);
+        AddDevice(r, "2:0:1:44", "ZORBELT", "TQ44");
+        AddDrive(r, 0, slave, "2:0:1:44");
+        RunOptions opt;
+        opt.unsetEnv = {"LC_ALL", "LC_MESSAGES", "LANG"};
+        opt.env = {{"VRXPR_TEST_ROOT", r.Dir}};
+        RunResult res = RunProgram("/bin/sh", {"-c", std::string("exec \"$0\" -d ") + row.Redirect,
+                                               LinuxTestExe()},
+                                   opt);
+        EXPECT_EQ(res.out, row.Out);
+        EXPECT_EQ(res.code, 3);
+        char buf[256];
+        ssize_t n = read(master, buf, sizeof buf);
+        EXPECT_EQ(n, -1) << std::string(buf, n > 0 ? (size_t)n : 0);
+    }
+    close(held);
+    close(master);
 }
 
 TEST(LinuxGuard, LoadedModuleOfAServiceNameMeansInstalled)

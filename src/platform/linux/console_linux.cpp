@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <iconv.h>
 #include <string>
 #include <unistd.h>
@@ -109,8 +110,21 @@ void QelVRXPR_Convert(iconv_t cd, const char* text, size_t len, std::string* pOu
 
 }  // namespace
 
+// A standard descriptor left closed by whoever started us would be the
+// number the next open gets: a drive would then take the messages (or give
+// the answers). /dev/null holds each such place; a directory when even
+// that cannot be opened, since writes into it fail.
 void QelVRXPR_StartPlatform()
 {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int held = open("/dev/null", O_RDWR);
+        if (held < 0) held = open("/", O_RDONLY | O_DIRECTORY);
+        if (held >= 0 && held != fd) {
+            (void)dup2(held, fd);
+            close(held);
+        }
+    }
 }
 
 void QelVRXPR_EndPlatform()

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -10,6 +12,7 @@
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -20,8 +23,10 @@ const char g_PfDriveNameFmtLong[] = "/dev/sg%lu";
 
 namespace {
 
-#define PF_PORT_PREFIX "/sys/class/scsi_host/host"
+#define PF_HOST_DIR "/sys/class/scsi_host"
+#define PF_PORT_PREFIX PF_HOST_DIR "/host"
 #define PF_SCSI_DEVICES "/sys/bus/scsi/devices"
+#define PF_CHAR_DEVICES "/sys/dev/char"
 #define PF_HANDLE_SLOTS 8
 // As a Windows port driver does: each record has room for the first 36
 // bytes of INQUIRY data (zeros past what the device gave), whatever the
@@ -29,8 +34,8 @@ namespace {
 #define PF_INQUIRY_KEEP 36
 #define PF_RECORD_ALIGN 8
 #define PF_BUS_MAX 255
-#define PF_DID_NEXUS_FAILURE 0x11
-#define PF_DRIVER_ERROR_MASK 0x07  // DRIVER_SENSE (0x08) alone is no error
+#define PF_BYTE_MAX 0xFF
+#define PF_PORT_LIMIT 0x10000  // the LU name holds four hexadecimal digits of it
 
 enum { PF_HANDLE_FREE = 0, PF_HANDLE_PORT = 1, PF_HANDLE_DRIVE = 2 };
 
@@ -49,9 +54,9 @@ PF_HANDLE g_PfHandles[PF_HANDLE_SLOTS];
 DWORD g_PfLastErr;
 
 struct PF_SCSI_DEV {
-    unsigned long Channel;
-    unsigned long Target;
-    unsigned long Lun;
+    uint64_t Channel;
+    uint64_t Target;
+    uint64_t Lun;
     bool Claimed;
     std::vector<uint8_t> Inquiry;
 };
@@ -77,26 +82,23 @@ int QelVRXPR_FailWith(DWORD err)
 }
 
 // Decimal digits only, no sign, no leading space: what strtoul accepts
-// beyond that is not a sysfs name.
-bool QelVRXPR_ParseNumber(const char*& p, unsigned long* pValue)
+// beyond that is not a sysfs name. A value past 64 bits reads as the
+// largest one, which fits no field either.
+bool QelVRXPR_ParseNumber(const char*& p, uint64_t* pValue)
 {
     if (*p < '0' || *p > '9') return false;
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long v = std::strtoull(p, &end, 10);
-    if (errno != 0 || v > 0xFFFFFFFFull) {
-        // Too large for any field we keep; still consume it.
-        while (*p >= '0' && *p <= '9') ++p;
-        *pValue = 0xFFFFFFFFul;
-        return true;
+    uint64_t v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        unsigned d = (unsigned)(*p - '0');
+        v = v > (UINT64_MAX - d) / 10 ? UINT64_MAX : v * 10 + d;
     }
-    p = end;
-    *pValue = (unsigned long)v;
+    *pValue = v;
     return true;
 }
 
-// "H:C:T:L"; anything else in the folder (targets, hosts) is not a device.
-bool QelVRXPR_ParseDeviceName(const char* name, unsigned long* hctl)
+// "H:C:T:L" with the whole LUN; anything else in the folder (targets,
+// hosts) is not a device.
+bool QelVRXPR_ParseDeviceName(const char* name, uint64_t* hctl)
 {
     const char* p = name;
     for (int i = 0; i < 4; ++i) {
@@ -137,9 +139,15 @@ int QelVRXPR_ListHostDevices(unsigned host, std::vector<PF_SCSI_DEV>* pDevs)
     }
     std::vector<PF_SCSI_DEV> found;
     while (dirent* e = readdir(dir)) {
-        unsigned long hctl[4];
+        uint64_t hctl[4];
         if (!QelVRXPR_ParseDeviceName(e->d_name, hctl) || hctl[0] != host) continue;
-        if (hctl[1] >= PF_BUS_MAX || hctl[2] > 0xFF || hctl[3] > 0xFF) continue;
+        // The port's records have a byte for each number: such a device
+        // cannot be listed, and leaving it out would hide an LU.
+        if (hctl[0] > PF_BYTE_MAX || hctl[1] >= PF_BUS_MAX || hctl[2] > PF_BYTE_MAX ||
+            hctl[3] > PF_BYTE_MAX) {
+            closedir(dir);
+            return QelVRXPR_FailWith(ERROR_NOT_SUPPORTED);
+        }
         PF_SCSI_DEV dev;
         dev.Channel = hctl[1];
         dev.Target = hctl[2];
@@ -153,7 +161,7 @@ int QelVRXPR_ListHostDevices(unsigned host, std::vector<PF_SCSI_DEV>* pDevs)
     }
     closedir(dir);
     // Channel, target and LUN each fit a byte here, so one number orders them.
-    std::vector<std::pair<unsigned long, size_t>> order;
+    std::vector<std::pair<uint64_t, size_t>> order;
     for (size_t i = 0; i < found.size(); ++i)
         order.emplace_back((found[i].Channel << 16) | (found[i].Target << 8) | found[i].Lun, i);
     std::sort(order.begin(), order.end());
@@ -179,7 +187,7 @@ bool QelVRXPR_BuildInquiryData(unsigned host, std::vector<uint8_t>* pArea)
     area[offsetof(SCSI_ADAPTER_BUS_INFO, NumberOfBuses)] = (uint8_t)buses;
 
     size_t prevNext = 0;  // where the previous record of this bus keeps its link
-    unsigned long prevChannel = ~0ul;
+    uint64_t prevChannel = UINT64_MAX;
     for (const PF_SCSI_DEV& d : devs) {
         size_t at = (area.size() + PF_RECORD_ALIGN - 1) / PF_RECORD_ALIGN * PF_RECORD_ALIGN;
         area.resize(at + offsetof(SCSI_INQUIRY_DATA, InquiryData) + PF_INQUIRY_KEEP, 0);
@@ -223,22 +231,37 @@ int QelVRXPR_GetInquiryData(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pRet
     return 1;
 }
 
+// The address of the device the descriptor is open on, from the sysfs
+// entry of its device number: SG_GET_SCSI_ID keeps only 32 bits of the
+// LUN. Once that device is removed its number names another device or
+// none, and the descriptor's own requests fail, so an address read here
+// never sends a command to an LU it does not belong to.
 int QelVRXPR_GetAddress(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned)
 {
     if (out == nullptr || outSize < sizeof(SCSI_ADDRESS))
         return QelVRXPR_FailWith(PF_ERROR_INSUFFICIENT_BUFFER);
-    sg_scsi_id id;
-    std::memset(&id, 0, sizeof id);
-    if (ioctl(ph->Fd, SG_GET_SCSI_ID, &id) != 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
-    if (id.host_no < 0 || id.host_no > 0xFF || id.channel < 0 || id.channel > 0xFF ||
-        id.scsi_id < 0 || id.scsi_id > 0xFF || id.lun < 0 || id.lun > 0xFF)
-        return QelVRXPR_FailWith(ERROR_NOT_SUPPORTED);
+    struct stat st;
+    if (fstat(ph->Fd, &st) != 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+    if (!S_ISCHR(st.st_mode)) return QelVRXPR_FailWith(PF_ERROR_INVALID_FUNCTION);
+    char rel[64];
+    std::snprintf(rel, sizeof rel, PF_CHAR_DEVICES "/%u:%u/device", major(st.st_rdev),
+                  minor(st.st_rdev));
+    char link[PATH_MAX];
+    ssize_t n = readlink(QelVRXPR_MakeRootPath(rel).c_str(), link, sizeof link - 1);
+    if (n < 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+    link[n] = '\0';
+    const char* base = std::strrchr(link, '/');
+    uint64_t hctl[4];
+    if (!QelVRXPR_ParseDeviceName(base != nullptr ? base + 1 : link, hctl))
+        return QelVRXPR_FailWith(PF_ERROR_INVALID_FUNCTION);
+    for (uint64_t v : hctl)
+        if (v > PF_BYTE_MAX) return QelVRXPR_FailWith(ERROR_NOT_SUPPORTED);
     SCSI_ADDRESS a;
     a.Length = sizeof a;
-    a.PortNumber = (UCHAR)id.host_no;
-    a.PathId = (UCHAR)id.channel;
-    a.TargetId = (UCHAR)id.scsi_id;
-    a.Lun = (UCHAR)id.lun;
+    a.PortNumber = (UCHAR)hctl[0];
+    a.PathId = (UCHAR)hctl[1];
+    a.TargetId = (UCHAR)hctl[2];
+    a.Lun = (UCHAR)hctl[3];
     std::memcpy(out, &a, sizeof a);
     if (pReturned != nullptr) *pReturned = sizeof a;
     return 1;
@@ -285,6 +308,7 @@ int QelVRXPR_PassThrough(const PF_HANDLE* ph, void* in, DWORD inSize, void* out,
     hdr.timeout = req.TimeOutValue > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : req.TimeOutValue * 1000;
 
     if (ioctl(ph->Fd, SG_IO, &hdr) != 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+    DWORD failure = QelVRXPR_MapSgResult(hdr.status, hdr.host_status, hdr.driver_status);
 
     SCSI_PASS_THROUGH_DIRECT* res = reinterpret_cast<SCSI_PASS_THROUGH_DIRECT*>(blk);
     size_t senseLen = std::min<size_t>(hdr.sb_len_wr, senseMax);
@@ -293,29 +317,43 @@ int QelVRXPR_PassThrough(const PF_HANDLE* ph, void* in, DWORD inSize, void* out,
     if (hdr.resid > 0 && (unsigned)hdr.resid <= req.DataTransferLength)
         res->DataTransferLength = req.DataTransferLength - (ULONG)hdr.resid;
     res->ScsiStatus = hdr.status;
-    // The device's own answer wins: a RESERVATION CONFLICT comes as status
-    // 0x18, while older kernels flag it on the host byte with no status.
-    if (hdr.status == 0) {
-        if (hdr.host_status == PF_DID_NEXUS_FAILURE) return QelVRXPR_FailWith(ERROR_IO_DEVICE);
-        if (hdr.host_status != 0 || (hdr.driver_status & PF_DRIVER_ERROR_MASK) != 0)
-            return QelVRXPR_FailWith(EIO);
-    }
+    if (failure != 0) return QelVRXPR_FailWith(failure);
     if (pReturned != nullptr) *pReturned = blkSize;
     return 1;
 }
 
-bool QelVRXPR_ParsePortName(const char* name, unsigned* pHost)
+// "/sys/class/scsi_host/hostN", or "hostN" alone as the folder lists it.
+bool QelVRXPR_ParsePortName(const char* name, unsigned* pHost, bool whole = true)
 {
-    size_t n = sizeof(PF_PORT_PREFIX) - 1;
-    if (std::strncmp(name, PF_PORT_PREFIX, n) != 0) return false;
+    const char* prefix = whole ? PF_PORT_PREFIX : "host";
+    size_t n = std::strlen(prefix);
+    if (std::strncmp(name, prefix, n) != 0) return false;
     const char* p = name + n;
-    unsigned long host;
-    if (!QelVRXPR_ParseNumber(p, &host) || *p != '\0' || host > 0xFFFF) return false;
+    uint64_t host;
+    if (!QelVRXPR_ParseNumber(p, &host) || *p != '\0' || host >= PF_PORT_LIMIT) return false;
     *pHost = (unsigned)host;
     return true;
 }
 
 }  // namespace
+
+// The kernel numbers its hosts from 0 and gives a new one the lowest free
+// number (older kernels counted on). Trying all 65536 names would cost a
+// guest under emulation about 90 ms; one past the highest present costs a
+// directory read.
+unsigned QelVRXPR_GetPortCount()
+{
+    DIR* dir = opendir(QelVRXPR_MakeRootPath(PF_HOST_DIR).c_str());
+    // Unreadable: port 0's open then reports why.
+    if (dir == nullptr) return errno == ENOENT ? 0 : 1;
+    unsigned count = 0;
+    while (dirent* e = readdir(dir)) {
+        unsigned host;
+        if (QelVRXPR_ParsePortName(e->d_name, &host, false) && host >= count) count = host + 1;
+    }
+    closedir(dir);
+    return count;
+}
 
 HANDLE QelVRXPR_OpenDevice(const char* name)
 {
@@ -324,11 +362,10 @@ HANDLE QelVRXPR_OpenDevice(const char* name)
         g_PfLastErr = PF_ERROR_TOO_MANY_OPEN_FILES;
         return INVALID_HANDLE_VALUE;
     }
-    std::string path = QelVRXPR_MakeRootPath(name);
     unsigned host;
     if (QelVRXPR_ParsePortName(name, &host)) {
         struct stat st;
-        if (stat(path.c_str(), &st) != 0) {
+        if (stat(QelVRXPR_MakeRootPath(name).c_str(), &st) != 0) {
             g_PfLastErr = QelVRXPR_MapErrno(errno);
             return INVALID_HANDLE_VALUE;
         }
@@ -337,7 +374,7 @@ HANDLE QelVRXPR_OpenDevice(const char* name)
         ph->Host = host;
         return ph;
     }
-    int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(QelVRXPR_MakeRootPath(name).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         g_PfLastErr = QelVRXPR_MapErrno(errno);
         return INVALID_HANDLE_VALUE;
@@ -386,18 +423,44 @@ DWORD QelVRXPR_GetLastErr()
     return g_PfLastErr;
 }
 
+// Each failure as the code Windows reports for the same condition; 1117
+// stays the host byte's reservation conflict alone.
 DWORD QelVRXPR_MapErrno(int err)
 {
     switch (err) {
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
+    case ETIMEDOUT:
+        return PF_ERROR_SEM_TIMEOUT;
+    case ENODEV:
+    case ENXIO:
+        return PF_ERROR_DEV_NOT_EXIST;
     case EACCES:
     case EPERM:
         return ERROR_ACCESS_DENIED;
     case ENOMEM:
         return PF_ERROR_NOT_ENOUGH_MEMORY;
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
     default:
-        return (DWORD)err;
+        return PF_ERROR_GEN_FAILURE;
     }
 }
 
+DWORD QelVRXPR_MapSgResult(unsigned status, unsigned hostStatus, unsigned driverStatus)
+{
+    // The device's own answer wins: a RESERVATION CONFLICT comes as status
+    // 0x18, while older kernels flag it on the host byte with no status.
+    if (status != 0) return 0;
+    switch (hostStatus) {
+    case 0:
+        return (driverStatus & PF_DRIVER_ERROR_MASK) != 0 ? PF_ERROR_GEN_FAILURE : 0;
+    case PF_DID_TIME_OUT:
+        return PF_ERROR_SEM_TIMEOUT;
+    case PF_DID_NO_CONNECT:
+    case PF_DID_BAD_TARGET:
+        return PF_ERROR_DEV_NOT_EXIST;
+    case PF_DID_NEXUS_FAILURE:
+        return ERROR_IO_DEVICE;
+    default:
+        return PF_ERROR_GEN_FAILURE;
+    }
+}

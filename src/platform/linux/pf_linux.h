@@ -9,8 +9,18 @@
 #define PF_ERROR_INVALID_FUNCTION 1L
 #define PF_ERROR_TOO_MANY_OPEN_FILES 4L
 #define PF_ERROR_NOT_ENOUGH_MEMORY 8L
+#define PF_ERROR_GEN_FAILURE 31L
+#define PF_ERROR_DEV_NOT_EXIST 55L
 #define PF_ERROR_INVALID_PARAMETER 87L
+#define PF_ERROR_SEM_TIMEOUT 121L
 #define PF_ERROR_INSUFFICIENT_BUFFER 122L
+
+// SG_IO's host byte
+#define PF_DID_NO_CONNECT 0x01
+#define PF_DID_TIME_OUT 0x03
+#define PF_DID_BAD_TARGET 0x04
+#define PF_DID_NEXUS_FAILURE 0x11
+#define PF_DRIVER_ERROR_MASK 0x07  // DRIVER_SENSE (0x08) alone is no error
 
 // Where the layer finds /sys, /dev and /lib/modules: the path itself in the
 // installed utility (root_linux.cpp); under a made-up root in the test build
@@ -19,5 +29,8 @@ std::string QelVRXPR_MakeRootPath(const char* absPath);
 
 // errno as the Windows code the logic expects for it.
 DWORD QelVRXPR_MapErrno(int err);
+// A pass-through that SG_IO carried out, by its status, host and driver
+// bytes: 0 when the device answered, else the Windows code of the failure.
+DWORD QelVRXPR_MapSgResult(unsigned status, unsigned hostStatus, unsigned driverStatus);
 
 #endif

@@ -19,7 +19,6 @@ struct VRX_HKEY_ {
 namespace {
 
 #define PF_SERVICES_KEY "SYSTEM\\CurrentControlSet\\Services\\"
-#define PF_ERROR_GEN_FAILURE 31L
 #define PF_ERROR_INVALID_HANDLE 6L
 #define PF_KEY_SLOTS 4
 

@@ -249,6 +249,12 @@ int SimPassThrough(const SIM_DRIVE& d, void* in, DWORD inSize, void* out, DWORD 
 
 }  // namespace
 
+// The Windows port names: one hexadecimal digit.
+unsigned QelVRXPR_GetPortCount()
+{
+    return 16;
+}
+
 HANDLE QelVRXPR_OpenDevice(const char* name)
 {
     std::string n = name != nullptr ? name : "";

@@ -18,6 +18,12 @@ void QelVRXPR_EndPlatform()
 {
 }
 
+// "\\.\Scsi%1x:" names a port with one hexadecimal digit.
+unsigned QelVRXPR_GetPortCount()
+{
+    return 16;
+}
+
 HANDLE QelVRXPR_OpenDevice(const char* name)
 {
     return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
