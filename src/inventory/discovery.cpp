@@ -96,24 +96,18 @@ void MapDrives()
     int remaining = 0;
     for (LU_INFO* p = g_LuHead; p != nullptr; p = p->pNext) ++remaining;
 
-    static uint8_t address[ADDRESS_BUF_LEN];
     char name[DEVICE_NAME_LEN];
     for (int drive = 0; drive < PHYS_DRIVE_MAX; ++drive) {
         std::snprintf(name, sizeof name, g_PfDriveNameFmt, drive);
         HANDLE h = QelVRXPR_OpenDevice(name);
         if (h == INVALID_HANDLE_VALUE) continue;
-        DWORD returned = 0;
-        int ok = QelVRXPR_RequestDevice(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, address,
-                                        sizeof address, &returned);
-        if (!ok || returned < sizeof(SCSI_ADDRESS)) {
+        SCSI_ADDRESS addr;
+        if (!QelVRXPR_ReadDriveAddress(h, &addr)) {
             QelVRXPR_CloseDevice(h);
             continue;
         }
-        SCSI_ADDRESS addr;
-        std::memcpy(&addr, address, sizeof addr);
         for (LU_INFO* p = g_LuHead; p != nullptr; p = p->pNext) {
-            if (p->PortNo == addr.PortNumber && p->PathId == addr.PathId &&
-                p->TargetId == addr.TargetId && p->Lun == addr.Lun) {
+            if (QelVRXPR_ChkLUAddress(p, &addr)) {
                 p->PhysDriveNo = drive;
                 --remaining;
                 break;
@@ -164,6 +158,24 @@ void ReadPort(unsigned port, HANDLE h)
 }
 
 }  // namespace
+
+int QelVRXPR_ReadDriveAddress(HANDLE h, SCSI_ADDRESS* pAddr)
+{
+    static uint8_t area[ADDRESS_BUF_LEN];
+    DWORD returned = 0;
+    if (!QelVRXPR_RequestDevice(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, area, sizeof area,
+                                &returned) ||
+        returned < sizeof(SCSI_ADDRESS))
+        return 0;
+    std::memcpy(pAddr, area, sizeof *pAddr);
+    return 1;
+}
+
+int QelVRXPR_ChkLUAddress(const LU_INFO* pLuInfo, const SCSI_ADDRESS* pAddr)
+{
+    return pLuInfo->PortNo == pAddr->PortNumber && pLuInfo->PathId == pAddr->PathId &&
+           pLuInfo->TargetId == pAddr->TargetId && pLuInfo->Lun == pAddr->Lun;
+}
 
 int QelVRXPR_ChkModel(const uint8_t* inquiry8, size_t len)
 {

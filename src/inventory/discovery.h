@@ -5,12 +5,21 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "inventory/records.h"
+#include "platform/platform.h"
+
 #define INQUIRY_BUF_LEN 16384        // the first area a port is read into
 #define INQUIRY_BUF_MAX 0x400000u    // the largest, after doubling
 #define ADDRESS_BUF_LEN 2048
 #define PHYS_DRIVE_MAX 32768
 
 void QelVRXPR_GetLUList();
+
+// The SCSI address of the device behind an open drive handle, read into the
+// area that port drivers expect. Non-zero on success.
+int QelVRXPR_ReadDriveAddress(HANDLE h, SCSI_ADDRESS* pAddr);
+// Non-zero when the address is the node's port, path, target and LUN.
+int QelVRXPR_ChkLUAddress(const LU_INFO* pLuInfo, const SCSI_ADDRESS* pAddr);
 
 // Index of the model-table row that INQUIRY bytes 8 on (len bytes available)
 // match, or -1.

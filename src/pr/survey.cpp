@@ -67,10 +67,8 @@ static uint32_t QelVRXPR_ReadKeys(uint32_t PathID, const char* name)
             QelVRXPR_FailPRCmd(PR_CMD_READ_KEYS, status, 0, name);
         }
     }
-    // The LU never gave an answer: claim no keys rather than trust a
-    // buffer it never filled, so that the listing shows nothing it did not
-    // say and a clear is never offered on its word.
-    return 0;
+    // An LU that never answered has no state we could list.
+    QelVRXPR_FailPRCmd(PR_CMD_READ_KEYS, SCSI_STAT_CHECK_CONDITION, 0, name);
 }
 
 static void QelVRXPR_ReadResv(uint32_t PathID, const char* name)
@@ -78,15 +76,16 @@ static void QelVRXPR_ReadResv(uint32_t PathID, const char* name)
     for (int attempt = 0; attempt < PR_RETRY_MAX; attempt++) {
         uint8_t status = QelVRXPR_IssuePRCmd(PathID, PR_CMD_READ_RESERVATION, s_ResvData.Bytes);
         if (status == SCSI_STAT_GOOD) {
-            break;
+            QelVRXPR_StoreResv(PathID, s_ResvData.Bytes);
+            return;
         }
         if (status != SCSI_STAT_CHECK_CONDITION) {
             QelVRXPR_FailPRCmd(PR_CMD_READ_RESERVATION, status, 0, name);
         }
     }
-    // After the last CHECK CONDITION the buffer reads zero where the LU
-    // sent nothing, which is "no reservation".
-    QelVRXPR_StoreResv(PathID, s_ResvData.Bytes);
+    // What comes with CHECK CONDITION is no answer: some targets leave
+    // stray bytes in the buffer that would read as a reservation.
+    QelVRXPR_FailPRCmd(PR_CMD_READ_RESERVATION, SCSI_STAT_CHECK_CONDITION, 0, name);
 }
 
 void QelVRXPR_GetPRInfo()

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "inventory/discovery.h"
 #include "inventory/records.h"
 #include "operator/msg.h"
 #include "operator/operator.h"
@@ -91,6 +92,18 @@ uint8_t QelVRXPR_IssuePRCmd(uint32_t PathID, int command, uint8_t* data)
     HANDLE h = QelVRXPR_OpenDevice(path);
     if (h == INVALID_HANDLE_VALUE) {
         QelVRXPR_PutMsg(MSG_OPEN_FAILED, path);
+        QelVRXPR_Exit(EXIT_FAILURE_IO);
+    }
+
+    // Drives are renumbered as disks come and go, also while the operator
+    // reads the listing; the handle stays with the device it opened, so
+    // what its address says now is where the command would go.
+    SCSI_ADDRESS addr;
+    if (!QelVRXPR_ReadDriveAddress(h, &addr) || !QelVRXPR_ChkLUAddress(pLu, &addr)) {
+        QelVRXPR_CloseDevice(h);
+        char name[LU_NAME_LEN];
+        QelVRXPR_MakeLUName(PathID, name);
+        QelVRXPR_PutMsg(MSG_NO_DRIVE, name);
         QelVRXPR_Exit(EXIT_FAILURE_IO);
     }
 

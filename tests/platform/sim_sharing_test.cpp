@@ -42,21 +42,13 @@ RunResult ListAlone(std::vector<std::string>* log)
     return run.r;
 }
 
-RunResult Shell(const std::string& script, const std::string& dir, int timeoutSec = 120)
-{
-    RunOptions opt;
-    opt.env = {{"VRXPR_SIM_STATE", dir + "/state.json"}};
-    opt.timeoutSec = timeoutSec;
-    return RunProgram("/bin/sh", {"-c", script, SimExe(), dir}, opt);
-}
-
 TEST(SimSharing, TwentyRunsAtOnceAllListAndAllAreLogged)
 {
     std::vector<std::string> one;
     RunResult alone = ListAlone(&one);
     std::string dir = MakeTempDir();
     WriteFile(dir + "/state.json", SimSampleText());
-    RunResult r = Shell("for i in $(seq 20); do (\"$0\" -d >\"$1/out.$i\" 2>\"$1/err.$i\"; echo $? >\"$1/rc.$i\") & "
+    RunResult r = SimShell("for i in $(seq 20); do (\"$0\" -d >\"$1/out.$i\" 2>\"$1/err.$i\"; echo $? >\"$1/rc.$i\") & "
                         "done; wait",
                         dir);
     ASSERT_EQ(r.code, 0) << r.err;
@@ -80,7 +72,7 @@ TEST(SimSharing, AClearWaitingAtItsPromptHoldsNobodyUp)
     WriteFile(dir + "/state.json", SimSampleText());
     // The clear waits at its first prompt (its listing is in the file by
     // then); a listing runs to its end meanwhile; then the clear is answered.
-    RunResult r = Shell(R"(mkfifo "$1/in"
+    RunResult r = SimShell(R"(mkfifo "$1/in"
 "$0" -c <"$1/in" >"$1/c.out" 2>&1 &
 c=$!
 exec 3>"$1/in"
@@ -131,7 +123,7 @@ TEST(SimSharing, AFullFileSystemKeepsTheOldFile)
     WriteFile(dir + "/sample.json", SimSampleText());
     // A tmpfs of its own, in a mount namespace of its own, filled up once
     // the state file is on it.
-    RunResult r = Shell(R"(mkdir "$1/fs"
+    RunResult r = SimShell(R"(mkdir "$1/fs"
 unshare -m sh -c '
   mount -t tmpfs -o size=64k none "$1/fs" 2>"$1/mount.err" || exit 99
   cp "$1/sample.json" "$1/fs/state.json"
@@ -157,7 +149,7 @@ TEST(SimSharing, ARunKilledBeforeTheRenameLeavesTheOldFile)
     std::string dir = MakeTempDir();
     WriteFile(dir + "/state.json", SimSampleText());
     // The kill comes as the finished temporary file is about to be renamed.
-    RunResult r = Shell(R"(command -v strace >/dev/null || exit 98
+    RunResult r = SimShell(R"(command -v strace >/dev/null || exit 98
 strace -f -o "$1/trace" -e trace=rename,renameat,renameat2 -e inject=rename,renameat,renameat2:signal=KILL \
   "$0" -d >"$1/out" 2>"$1/err"
 echo $?

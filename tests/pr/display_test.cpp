@@ -124,6 +124,7 @@ struct SurveyCase {
     int code;
     std::string out;     // "LIST" stands for the listing with the first LU's row
     std::vector<std::string> firstLuCdbs;
+    std::vector<std::string> args = {"-d"};
 };
 
 std::string Row0(const char* count, const char* key, const char* type)
@@ -150,7 +151,7 @@ TEST_P(PrSurveyAnswers, EndAsTheRulesSay)
     std::string storage =
         Storage({{"first", 1, 0, 3, Managed(Regs({kNodeB}), Resv("node-b", 5), c.faults)},
                  {"second", 1, 1, 5, Managed(Regs({kNodeC}), Resv("node-c", 1))}});
-    SimRun run = RunSim({"-d"}, storage);
+    SimRun run = RunSim(c.args, storage);
     EXPECT_EQ(run.r.code, c.code) << run.r.err;
     EXPECT_EQ(run.r.out, c.out);
     ExpectOnlyPrIn(run.stateText);
@@ -166,7 +167,12 @@ TEST_P(PrSurveyAnswers, EndAsTheRulesSay)
 
 const std::string kFull = Row0("    1", "4E4F44454230303F", "WriteExclusiveRegistrantOnly");
 const std::string kNoKeys = Row0("    0", "----------------", "None");
-const std::string kKeysNoResv = Row0("    1", "----------------", "None");
+const std::string kNeverAnswered0 =
+    "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x0, "
+    "Status Code = 0x2, Error Code = 0x0, ";
+const std::string kNeverAnswered1 =
+    "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x1, "
+    "Status Code = 0x2, Error Code = 0x0, ";
 
 INSTANTIATE_TEST_SUITE_P(
     Survey, PrSurveyAnswers,
@@ -186,10 +192,11 @@ INSTANTIATE_TEST_SUITE_P(
         SurveyCase{"ReadKeys15CheckConditions", Fault("READ KEYS", "\"status\": 2", 15), 0,
                    kHeader + kFull + kRow1 + kDone,
                    Cdbs({{kCdbReadKeys, 16}, {kCdbReadResv, 1}})},
-        // The LU never answered: no keys are claimed for it, no READ
-        // RESERVATION follows, and the survey goes on.
-        SurveyCase{"ReadKeys16CheckConditions", Fault("READ KEYS", "\"status\": 2", 16), 0,
-                   kHeader + kNoKeys + kRow1 + kDone, Cdbs({{kCdbReadKeys, 16}})},
+        // The LU never answered: nothing is listed, nothing is asked.
+        SurveyCase{"ReadKeys16CheckConditions", Fault("READ KEYS", "\"status\": 2", 16), 3,
+                   kNeverAnswered0 + std::string(kLu0), Cdbs({{kCdbReadKeys, 16}})},
+        SurveyCase{"ReadKeys16CheckConditionsClear", Fault("READ KEYS", "\"status\": 2", 16), 3,
+                   kNeverAnswered0 + std::string(kLu0), Cdbs({{kCdbReadKeys, 16}}), {"-c"}},
         SurveyCase{"ReadResvConflict", Fault("READ RESERVATION", "\"status\": 24"), 3,
                    "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x1, "
                    "Status Code = 0x18, Error Code = 0x0, " + std::string(kLu0),
@@ -205,10 +212,12 @@ INSTANTIATE_TEST_SUITE_P(
         SurveyCase{"ReadResv15CheckConditions", Fault("READ RESERVATION", "\"status\": 2", 15), 0,
                    kHeader + kFull + kRow1 + kDone,
                    Cdbs({{kCdbReadKeys, 1}, {kCdbReadResv, 16}})},
-        // After the 16th the survey goes on with what the LU sent: nothing.
-        SurveyCase{"ReadResv16CheckConditions", Fault("READ RESERVATION", "\"status\": 2", 16), 0,
-                   kHeader + kKeysNoResv + kRow1 + kDone,
-                   Cdbs({{kCdbReadKeys, 1}, {kCdbReadResv, 16}})}),
+        SurveyCase{"ReadResv16CheckConditions", Fault("READ RESERVATION", "\"status\": 2", 16), 3,
+                   kNeverAnswered1 + std::string(kLu0),
+                   Cdbs({{kCdbReadKeys, 1}, {kCdbReadResv, 16}})},
+        SurveyCase{"ReadResv16CheckConditionsClear", Fault("READ RESERVATION", "\"status\": 2", 16),
+                   3, kNeverAnswered1 + std::string(kLu0),
+                   Cdbs({{kCdbReadKeys, 1}, {kCdbReadResv, 16}}), {"-c"}}),
     [](const ::testing::TestParamInfo<SurveyCase>& info) { return std::string(info.param.name); });
 
 TEST(PrDisplay, DriveThatNoLongerOpensStopsTheSurvey)

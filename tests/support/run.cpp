@@ -176,6 +176,14 @@ nlohmann::ordered_json ParseState(const std::string& stateText)
 
 }  // namespace
 
+RunResult SimShell(const std::string& script, const std::string& dir, int timeoutSec)
+{
+    RunOptions opt;
+    opt.env = {{"VRXPR_SIM_STATE", dir + "/state.json"}};
+    opt.timeoutSec = timeoutSec;
+    return RunProgram("/bin/sh", {"-c", script, SimExe(), dir}, opt);
+}
+
 std::vector<std::string> OpenedDevices(const std::string& stateText)
 {
     nlohmann::ordered_json state = ParseState(stateText);

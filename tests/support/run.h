@@ -37,6 +37,9 @@ struct SimRun {
 };
 SimRun RunSim(const std::vector<std::string>& args, const std::string& stateJson,
               const std::string& input = "", int timeoutSec = 120);
+// A /bin/sh script with $0 the vrxpr-sim executable, $1 dir and the state
+// file dir/state.json: for runs that share the storage with others.
+RunResult SimShell(const std::string& script, const std::string& dir, int timeoutSec = 120);
 // The log entries of a state text that name a device open, in order.
 std::vector<std::string> OpenedDevices(const std::string& stateText);
 // The pass-through entries of the log, each as its one-line JSON text.

@@ -210,6 +210,34 @@ scenario() {
     check_same "display: PR generation, keys and reservations unchanged" /tmp/before /tmp/after
     check_value "display: one inquiry request into 16384 bytes" "00400000" "$(areas)"
 
+    # -- drives renumbered while the clear waits: physicaldrive0 (LU a
+    # through H1) now leads to LU b; neither LU may get a command.
+    states $YA $YB $YU > /tmp/before
+    cb=$(lu_cmds b)
+    rm -f /tmp/answers
+    mkfifo /tmp/answers
+    $VRX -c < /tmp/answers > /tmp/out 2>/tmp/err &
+    pid=$!
+    exec 3> /tmp/answers
+    i=0
+    while [ $(($(lu_cmds b) - cb)) -lt 4 ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+    ca=$(lu_cmds a); cb=$(lu_cmds b)
+    ln -sf "$(sd_of $H1 1)" "$R$PREFIX/dosdevices/physicaldrive0"
+    (printf '0\ny\ny\n' >&3) 2>/dev/null
+    exec 3>&-
+    wait $pid
+    echo $? > /tmp/rc
+    rm -f /tmp/answers
+    ca=$(($(lu_cmds a) - ca)); cb=$(($(lu_cmds b) - cb))
+    ln -sf "$(sd_of $H1 0)" "$R$PREFIX/dosdevices/physicaldrive0"
+    { echo "$LIST0"; printf "$M8"; m9 0; printf "$M10"
+      m20 "$(printf '0002.%04X.0000000000000001.0000' $H1)"; } > /tmp/expected
+    check_run "drives renumbered while the clear waits: message 20 for the LU chosen" /tmp/expected 3
+    check_value "drives renumbered while the clear waits: no command to either LU" "0 0" "$ca $cb"
+    states $YA $YB $YU > /tmp/after
+    check_same "drives renumbered while the clear waits: keys and reservations as they were" \
+        /tmp/before /tmp/after
+
     # -- cancelled clears change nothing
     check_cancels "$LIST0" 3
     states $YA $YB $YU > /tmp/after
