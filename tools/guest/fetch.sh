@@ -44,12 +44,13 @@ if [ ! -f "$cache/kernel.release" ]; then
     echo "$kver" > "$cache/kernel.release"
 fi
 
-if [ ! -f "$cache/userland.done" ]; then
+# strace came later: a cache without it is fetched again.
+if [ ! -f "$cache/userland.done" ] || [ ! -x "$cache/userland/usr/bin/strace" ]; then
     ensure_lists
     libpkg=$(sgutils_lib_pkg)
     rm -rf "$cache/userland"
     mkdir -p "$cache/userland"
-    for pkg in busybox-static sg3-utils "$libpkg" kmod libkmod2; do
+    for pkg in busybox-static sg3-utils "$libpkg" kmod libkmod2 strace libunwind8; do
         fetch "$pkg"
         dpkg-deb -x "$cache/debs/${pkg}_"*.deb "$cache/userland"
     done

@@ -29,6 +29,21 @@ export_lu() {
     ln -s "$T/core/rd_mcp_0/$3" "$t/lun/lun_$2/port_$2"
 }
 
+# Takes LUN L away from target W; its SCSI device goes with it.
+unexport_lu() {
+    local t=$T/loopback/$1/tpgt_1
+    rm "$t/lun/lun_$2/port_$2"
+    rmdir "$t/lun/lun_$2"
+}
+
+# A module packed into the guest but not loaded at boot, with parameters
+# (a value with spaces in double quotes inside one argument).
+load_module() {
+    local m=$1
+    shift
+    insmod "$(find /lib/modules -name "$m.ko" | head -n1)" "$@"
+}
+
 target_host() {
     local a
     a=$(cat "$T/loopback/$1/tpgt_1/address")

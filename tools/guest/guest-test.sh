@@ -198,6 +198,112 @@ LIST3=$(listing "0 ---------------- None" "0 ---------------- None" "1 ---------
 { echo "$LIST3"; printf "$M0"; } > /tmp/expected
 check_run "guard: without the module file -d runs" /tmp/expected 0
 
+# ---- an LU that answers no PERSISTENT RESERVE IN, then goes offline --------
+# scsi_debug with a managed identity: READ KEYS ends in CHECK CONDITION every
+# time.
+load_module scsi_debug 'inq_vendor="ZORBELT "' 'inq_product="TQ11-DEBUG      "'
+HD=
+for h in /sys/class/scsi_host/host*; do
+    [ "$(cat $h/proc_name)" = scsi_debug ] && HD=${h##*/host}
+done
+DD=/sys/bus/scsi/devices/$HD:0:0:0
+i=0
+while [ $i -lt 100 ] && ! [ -c "/dev/$(ls $DD/scsi_generic 2>/dev/null)" ]; do
+    sleep 0.1
+    i=$((i + 1))
+done
+[ $i -lt 100 ] || report_fail "setup: scsi_debug LU on host '$HD' has no sg device"
+LUD=$(printf '%04X.0000.0000000000000000.0000' $HD)
+m14() {  # status error LU
+    printf "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x0, Status Code = 0x%x, Error Code = 0x%x, LU = %s$MSG_EOL" "$@"
+}
+states $YA $YB $YC $YU > /tmp/before
+m14 2 0 $LUD > /tmp/expected
+run_vrxpr '' -d
+check_run "no PR IN support: -d stops after 16 CHECK CONDITIONs with message 14" /tmp/expected 3
+run_vrxpr '' -c
+check_run "no PR IN support: -c stops after 16 CHECK CONDITIONs with message 14" /tmp/expected 3
+echo offline > $DD/state
+m14 0 0x37 $LUD > /tmp/expected
+run_vrxpr '' -d
+check_run "offline LU: -d ends with message 14, Error Code 0x37" /tmp/expected 3
+run_vrxpr '' -c
+check_run "offline LU: -c ends with message 14, Error Code 0x37" /tmp/expected 3
+
+# The same failure with a standard descriptor closed at start: the closed
+# one is held by /dev/null, so the drive (open while message 14 is written)
+# never takes its number.
+for k in 0 1 2; do
+    strace -qq -e trace=openat,write -o /tmp/trace sh -c "exec vrxpr -d $k>&-" \
+        >/tmp/out 2>/tmp/err
+    echo $? > /tmp/rc
+    if [ $k = 1 ]; then : > /tmp/expected; else m14 0 0x37 $LUD > /tmp/expected; fi
+    check_run "descriptor $k closed: output and exit code" /tmp/expected 3
+    ok=1
+    # strace pads short calls before " = ".
+    if ! grep -Eq "^openat\(AT_FDCWD, \"/dev/null\", O_RDWR\) += $k\$" /tmp/trace; then
+        ok=0
+        echo "descriptor $k closed: not held by /dev/null at start"
+    fi
+    if [ "$(grep -c 'openat(AT_FDCWD, "/dev/sg' /tmp/trace)" -eq 0 ] ||
+        grep -E 'openat\(AT_FDCWD, "/dev/sg[0-9]+", .*\) += [012]$' /tmp/trace; then
+        ok=0
+        echo "descriptor $k closed: no drive opened, or one opened as a standard descriptor"
+    fi
+    if [ $ok = 0 ]; then detail < /tmp/trace; fi
+    check_report $ok "descriptor $k closed: no drive takes a standard descriptor's number"
+done
+echo running > $DD/state
+rmmod scsi_debug
+states $YA $YB $YC $YU > /tmp/after
+check_same "scsi_debug LU: the other LUs keep theirs" /tmp/before /tmp/after
+run_vrxpr '' -d
+{ echo "$LIST3"; printf "$M0"; } > /tmp/expected
+check_run "scsi_debug LU removed: -d lists as before" /tmp/expected 0
+
+# ---- the chosen drive taken by another LU while -c waits ---------------------
+# At the second confirmation, LU c's path through this host (PathID 2) is
+# deleted and LU g, reserved by the other node, is exported so that it takes
+# the same sg device.
+make_lu g ZORBELT TQ44-SWAP SG0007
+mkfifo /tmp/answers
+vrxpr -c < /tmp/answers > /tmp/out 2>/tmp/err &
+pid=$!
+exec 3> /tmp/answers
+printf '2\ny\n' >&3
+if wait_for_prompt $pid; then
+    export_lu $Y 6 g
+    YG=$(sg_of $HY 6)
+    settle $YG
+    persist --out --register --param-sark=$KB $YG >/dev/null
+    persist --out --reserve --param-rk=$KB --prout-type=5 $YG >/dev/null
+    states $YC $YG > /tmp/before
+    echo 1 > /sys/bus/scsi/devices/$HX:0:1:3/delete
+    export_lu $X 6 g
+    XG=$(sg_of $HX 6)
+    if [ "$XG" != "$XC" ]; then
+        report_fail "setup: LU g took $XG, not $XC"
+    fi
+else
+    echo "renumbered drive: vrxpr never reached its second confirmation"
+fi
+printf 'y\n' >&3
+exec 3>&-
+wait $pid
+echo $? > /tmp/rc
+rm -f /tmp/answers
+{ echo "$LIST3"; printf "$M8"; m9 2; printf "$M10"; m20 $(printf '%04X.0000.0000000000000001.0003' $HX); } > /tmp/expected
+check_run "renumbered drive: -c stops with message 20 naming the chosen LU" /tmp/expected 3
+states $YC $YG > /tmp/after
+check_same "renumbered drive: both LUs keep their keys and reservations" /tmp/before /tmp/after
+# Back as before: g away, c's path through this host exported again.
+unexport_lu $X 6
+unexport_lu $Y 6
+unexport_lu $X 3
+export_lu $X 3 c
+XC=$(sg_of $HX 3)
+settle $XC
+
 # ---- 400 managed LUs through two more hosts: 800 paths -----------------------
 # Each host's records are far past the first 16 KB area.
 N=400
@@ -230,7 +336,7 @@ big_listing() {
         i=0
         while [ $i -lt $N ]; do
             case $i in
-                $((N - 1))) state="1 A0A0000000000001 WriteExclusiveRegistrantOnly" ;;
+                $((N - 1))) state=$LAST_STATE ;;
                 $((N - 2))) state="1 ---------------- None" ;;
                 *) state="0 ---------------- None" ;;
             esac
@@ -241,6 +347,7 @@ big_listing() {
         done
     done
 }
+LAST_STATE="1 A0A0000000000001 WriteExclusiveRegistrantOnly"
 LISTN=$(big_listing)
 LASTID=$((6 + 2 * N - 1))
 
@@ -258,3 +365,54 @@ check_run "scale: clear of the last PathID ($LASTID)" /tmp/expected 0
 check_cleared "scale: clear of PathID $LASTID: no keys and no reservation left" $LAST
 states $PREV > /tmp/after
 check_same "scale: clear of PathID $LASTID: the LU before keeps its registration" /tmp/before /tmp/after
+
+# ---- hosts numbered 16 and up, and a LUN past one byte -----------------------
+# A new host takes the lowest free number: fill 0 to 15 first.
+i=0
+while [ $i -lt 16 ]; do
+    if [ ! -e /sys/class/scsi_host/host$i ]; then
+        make_target naa.50014050000001$(printf %02d $i) naa.50014050000002$(printf %02d $i)
+    fi
+    i=$((i + 1))
+done
+W16=naa.5001405000000116
+W17=naa.5001405000000117
+make_lu h MRB NOVA-HIGH SH0016
+for w in $W16 $W17; do
+    make_target $w naa.60014050000001${w#naa.50014050000001}
+    export_lu $w 0 h
+done
+H16=$(target_host $W16)
+H17=$(target_host $W17)
+echo "high hosts: $H16 and $H17"
+[ "$H16" -ge 16 ] && [ "$H17" -ge 16 ] || report_fail "setup: the new hosts are not numbered 16 and up"
+D16=$(sg_of $H16 0)
+D17=$(sg_of $H17 0)
+settle $D16
+settle $D17
+persist --out --register --param-sark=$KB $D17 >/dev/null
+persist --out --reserve --param-rk=$KB --prout-type=5 $D17 >/dev/null
+LAST_STATE="0 ---------------- None"
+HIGHID=$((LASTID + 1))
+LISTH=$({ big_listing
+    for h in $H16 $H17; do
+        printf '%06d %04X.0000.0000000000000001.0000 %5d    %s %s\n' $HIGHID $h 1 \
+            B0B0000000000002 WriteExclusiveRegistrantOnly
+        HIGHID=$((HIGHID + 1))
+    done; })
+HIGHID=$((LASTID + 1))
+run_vrxpr "$HIGHID\ny\ny\n" -c
+{ echo "$LISTH"; printf "$M8"; m9 $HIGHID; printf "$M10"; m11 $HIGHID; printf "$M0"; } > /tmp/expected
+check_run "high hosts: listed under their own numbers, PathID $HIGHID (host $H16) cleared" /tmp/expected 0
+check_cleared "high hosts: no keys and no reservation left on the LU" $D17
+
+# LUN 300 beside LUN 44 (300 mod 256): the port cannot list its devices.
+make_lu p ZORBELT TQ22-L300 SP0300
+make_lu q ZORBELT TQ22-L044 SQ0044
+export_lu $W16 44 q
+export_lu $W16 300 p
+node_of $H16 300 scsi_generic/sg -c >/dev/null || report_fail "setup: LUN 300 did not appear"
+printf 'ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = 0x%x, Error Code = 0x32\n' \
+    $H16 > /tmp/expected
+run_vrxpr '' -d
+check_run "LUN 300 beside LUN 44: message 17 for host $H16, Error Code 0x32" /tmp/expected 3

@@ -1,10 +1,11 @@
 #!/bin/bash
-# Builds the guest's initramfs: busybox, sg3-utils, kmod, the utility and
+# Builds the guest's initramfs: busybox, sg3-utils, kmod, strace, the utility and
 # the SCSI target modules, with a guest script run by /init.
 # Usage: mkinitrd.sh OUT.img GUEST-SCRIPT VRXPR-EXE [MORE-EXE...]
 # (more executables go into /usr/bin under their own names)
 # VRXPR-EXE "-" packs no utility; VRXPR_GUEST_MODULES names further modules
-# (with their dependencies) to load at boot.
+# (with their dependencies) to load at boot. scsi_debug is packed too, for
+# the guest script to load with parameters of its own (load_module).
 set -euo pipefail
 
 out=$1
@@ -16,6 +17,7 @@ kver=$(cat "$cache/kernel.release")
 kroot=$cache/kernel
 user=$cache/userland
 modules="configfs scsi_common scsi_mod sd_mod sg target_core_mod target_core_file tcm_loop ${VRXPR_GUEST_MODULES:-}"
+packed_only="scsi_debug"
 
 stage=$(mktemp -d "$cache/stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
@@ -48,7 +50,7 @@ add_binary() {
     done
 }
 
-for tool in sg_persist sg_turs sg_inq sg_readcap; do
+for tool in sg_persist sg_turs sg_inq sg_readcap strace; do
     add_binary "$user/usr/bin/$tool" "/usr/bin/$tool"
 done
 add_binary "$user/bin/kmod" /bin/kmod
@@ -57,11 +59,14 @@ for more in "${@:4}"; do
     add_binary "$more" "/usr/bin/$(basename "$more")"
 done
 
-# The modules in load order, as the kernel's own dependency data gives it.
+# The modules in load order, as the kernel's own dependency data gives it;
+# those only packed come last and are not listed for boot.
 : > "$stage/guest/modules.order"
-for m in $modules; do
+for m in $modules - $packed_only; do
+    if [ "$m" = - ]; then echo -; continue; fi
     modprobe -d "$kroot" -S "$kver" --show-depends "$m" | awk '$1 == "insmod" { print $2 }'
 done | awk '!seen[$0]++' | while read -r path; do
+    if [ "$path" = - ]; then boot=no; continue; fi
     rel=${path#"$kroot"}
     mkdir -p "$stage$(dirname "$rel")"
     case $path in
@@ -70,7 +75,7 @@ done | awk '!seen[$0]++' | while read -r path; do
         *.ko.gz) gzip -dc "$path" > "$stage${rel%.gz}"; rel=${rel%.gz} ;;
         *) cp "$path" "$stage$rel" ;;
     esac
-    echo "$rel" >> "$stage/guest/modules.order"
+    [ "${boot:-yes}" = no ] || echo "$rel" >> "$stage/guest/modules.order"
 done
 cp "$kroot/lib/modules/$kver/modules.order" "$kroot/lib/modules/$kver/modules.builtin" \
     "$kroot/lib/modules/$kver/modules.builtin.modinfo" \
