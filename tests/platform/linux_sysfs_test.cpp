@@ -95,15 +95,16 @@ void ExpectFirstLu(const FAKE_ROOT& r, const std::string& luName)
 }
 
 // Drive N of the fake /dev is the host's character device dev, and the
-// kernel's entry for that device number names the SCSI device hctl.
+// kernel's entry for that device number is the sg node of SCSI device hctl.
 void AddDrive(const FAKE_ROOT& r, int n, const std::string& dev, const std::string& hctl)
 {
     struct stat st;
     ASSERT_EQ(stat(dev.c_str(), &st), 0) << dev;
     std::string num = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
-    fs::create_directories(r.Dir + "/sys/dev/char/" + num);
-    fs::create_symlink("../../../devices/platform/host0/" + hctl,
-                       r.Dir + "/sys/dev/char/" + num + "/device");
+    fs::create_directories(r.Dir + "/sys/dev/char");
+    fs::create_symlink("../../devices/platform/host0/target0:0:1/" + hctl + "/scsi_generic/sg" +
+                           std::to_string(n),
+                       r.Dir + "/sys/dev/char/" + num);
     fs::create_symlink(dev, r.Dir + "/dev/sg" + std::to_string(n));
 }
 

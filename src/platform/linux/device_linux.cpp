@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -111,9 +110,9 @@ bool QelVRXPR_ParseDeviceName(const char* name, uint64_t* hctl)
     return *p == '\0';
 }
 
-bool QelVRXPR_ReadInquiry(const std::string& devDir, std::vector<uint8_t>* pData)
+bool QelVRXPR_ReadInquiry(int devFd, std::vector<uint8_t>* pData)
 {
-    int fd = open((devDir + "/inquiry").c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = openat(devFd, "inquiry", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     uint8_t buf[PF_INQUIRY_KEEP];
     size_t len = 0;
@@ -152,12 +151,15 @@ int QelVRXPR_ListHostDevices(unsigned host, std::vector<PF_SCSI_DEV>* pDevs)
         dev.Channel = hctl[1];
         dev.Target = hctl[2];
         dev.Lun = hctl[3];
-        std::string devDir = base + "/" + e->d_name;
+        // The entry leads deep into the device tree: walked once per device.
         // A device going away between the listing and the read is skipped.
-        if (!QelVRXPR_ReadInquiry(devDir, &dev.Inquiry)) continue;
+        int devFd = openat(dirfd(dir), e->d_name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (devFd < 0) continue;
         struct stat st;
-        dev.Claimed = stat((devDir + "/driver").c_str(), &st) == 0;
-        found.push_back(std::move(dev));
+        bool read = QelVRXPR_ReadInquiry(devFd, &dev.Inquiry);
+        dev.Claimed = fstatat(devFd, "driver", &st, AT_SYMLINK_NOFOLLOW) == 0;
+        close(devFd);
+        if (read) found.push_back(std::move(dev));
     }
     closedir(dir);
     // Channel, target and LUN each fit a byte here, so one number orders them.
@@ -231,11 +233,28 @@ int QelVRXPR_GetInquiryData(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pRet
     return 1;
 }
 
+// /sys/dev/char, kept open: every command reads an address there, and a
+// guest under emulation feels each path walk. Opened again when the root
+// it stands under changes (tests).
+int QelVRXPR_OpenCharDir()
+{
+    static int s_Fd = -1;
+    static std::string s_Path;
+    std::string path = QelVRXPR_MakeRootPath(PF_CHAR_DEVICES);
+    if (s_Fd >= 0 && path == s_Path) return s_Fd;
+    if (s_Fd >= 0) close(s_Fd);
+    s_Fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    s_Path = path;
+    return s_Fd;
+}
+
 // The address of the device the descriptor is open on, from the sysfs
-// entry of its device number: SG_GET_SCSI_ID keeps only 32 bits of the
-// LUN. Once that device is removed its number names another device or
-// none, and the descriptor's own requests fail, so an address read here
-// never sends a command to an LU it does not belong to.
+// entry of its device number, ".../H:C:T:L/scsi_generic/sgN": SG_GET_SCSI_ID
+// keeps only 32 bits of the LUN. The link is read without following it,
+// which would cost a walk through the device tree on every command. Once
+// the device is removed its number names another device or none, and the
+// descriptor's own requests fail, so an address read here never sends a
+// command to an LU it does not belong to.
 int QelVRXPR_GetAddress(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned)
 {
     if (out == nullptr || outSize < sizeof(SCSI_ADDRESS))
@@ -244,12 +263,21 @@ int QelVRXPR_GetAddress(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pR
     if (fstat(ph->Fd, &st) != 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
     if (!S_ISCHR(st.st_mode)) return QelVRXPR_FailWith(PF_ERROR_INVALID_FUNCTION);
     char rel[64];
-    std::snprintf(rel, sizeof rel, PF_CHAR_DEVICES "/%u:%u/device", major(st.st_rdev),
-                  minor(st.st_rdev));
+    std::snprintf(rel, sizeof rel, "%u:%u", major(st.st_rdev), minor(st.st_rdev));
+    int dir = QelVRXPR_OpenCharDir();
+    if (dir < 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
     char link[PATH_MAX];
-    ssize_t n = readlink(QelVRXPR_MakeRootPath(rel).c_str(), link, sizeof link - 1);
+    ssize_t n = readlinkat(dir, rel, link, sizeof link - 1);
     if (n < 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
     link[n] = '\0';
+    // The device is the folder that holds the class folder of the node.
+    char* end = link + n;
+    for (int up = 0; up < 2 && end != nullptr; ++up) {
+        *end = '\0';
+        end = std::strrchr(link, '/');
+    }
+    if (end == nullptr) return QelVRXPR_FailWith(PF_ERROR_INVALID_FUNCTION);
+    *end = '\0';
     const char* base = std::strrchr(link, '/');
     uint64_t hctl[4];
     if (!QelVRXPR_ParseDeviceName(base != nullptr ? base + 1 : link, hctl))
@@ -362,10 +390,11 @@ HANDLE QelVRXPR_OpenDevice(const char* name)
         g_PfLastErr = PF_ERROR_TOO_MANY_OPEN_FILES;
         return INVALID_HANDLE_VALUE;
     }
+    std::string path = QelVRXPR_MakeRootPath(name);
     unsigned host;
     if (QelVRXPR_ParsePortName(name, &host)) {
         struct stat st;
-        if (stat(QelVRXPR_MakeRootPath(name).c_str(), &st) != 0) {
+        if (stat(path.c_str(), &st) != 0) {
             g_PfLastErr = QelVRXPR_MapErrno(errno);
             return INVALID_HANDLE_VALUE;
         }
@@ -374,7 +403,7 @@ HANDLE QelVRXPR_OpenDevice(const char* name)
         ph->Host = host;
         return ph;
     }
-    int fd = open(QelVRXPR_MakeRootPath(name).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         g_PfLastErr = QelVRXPR_MapErrno(errno);
         return INVALID_HANDLE_VALUE;
