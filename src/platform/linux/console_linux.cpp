@@ -8,14 +8,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iconv.h>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
 #define PF_CHARSET_LEN 64
 #define PF_CONV_CHUNK 4096
+#define PF_LINE_LEN 4096
 
 // The variable that decides LC_MESSAGES, by the POSIX precedence.
 const char* QelVRXPR_GetLocaleValue()
@@ -77,11 +76,29 @@ bool QelVRXPR_IsAscii(const char* text, size_t len)
 }
 
 // The converted catalogue text of the latest call.
-std::string g_PfLocalText;
+char* g_PfLocalText;
+size_t g_PfLocalLen;
+size_t g_PfLocalCap;
+
+// Appends to the converted text; false when memory runs out.
+bool QelVRXPR_AppendLocal(const char* bytes, size_t len)
+{
+    if (g_PfLocalLen + len + 1 > g_PfLocalCap) {
+        size_t cap = (g_PfLocalLen + len + 1) * 2;
+        char* grown = static_cast<char*>(std::realloc(g_PfLocalText, cap));
+        if (grown == nullptr) return false;
+        g_PfLocalText = grown;
+        g_PfLocalCap = cap;
+    }
+    std::memcpy(g_PfLocalText + g_PfLocalLen, bytes, len);
+    g_PfLocalLen += len;
+    g_PfLocalText[g_PfLocalLen] = '\0';
+    return true;
+}
 
 // A byte the converter rejects is kept as it stands: the text still reaches
-// the operator.
-void QelVRXPR_Convert(iconv_t cd, const char* text, size_t len, std::string* pOut)
+// the operator. False when memory runs out.
+bool QelVRXPR_Convert(iconv_t cd, const char* text, size_t len)
 {
     char* in = const_cast<char*>(text);
     size_t inLeft = len;
@@ -91,21 +108,20 @@ void QelVRXPR_Convert(iconv_t cd, const char* text, size_t len, std::string* pOu
         size_t outLeft = sizeof chunk;
         size_t r = iconv(cd, &in, &inLeft, &out, &outLeft);
         int err = r == (size_t)-1 ? errno : 0;
-        pOut->append(chunk, sizeof chunk - outLeft);
+        if (!QelVRXPR_AppendLocal(chunk, sizeof chunk - outLeft)) return false;
         if (err == EILSEQ || err == EINVAL) {
-            pOut->push_back(*in);
+            if (!QelVRXPR_AppendLocal(in, 1)) return false;
             ++in;
             --inLeft;
             (void)iconv(cd, nullptr, nullptr, nullptr, nullptr);
         } else if (err != 0 && err != E2BIG) {
-            pOut->append(in, inLeft);
-            return;
+            return QelVRXPR_AppendLocal(in, inLeft);
         }
     }
     char* out = chunk;
     size_t outLeft = sizeof chunk;
     (void)iconv(cd, nullptr, nullptr, &out, &outLeft);
-    pOut->append(chunk, sizeof chunk - outLeft);
+    return QelVRXPR_AppendLocal(chunk, sizeof chunk - outLeft);
 }
 
 }  // namespace
@@ -154,10 +170,11 @@ const char* QelVRXPR_LocalText(const char* text)
     if (cs[0] != '\0') cd = iconv_open(cs, "CP932");
     if (cd == (iconv_t)-1) cd = iconv_open("UTF-8", "CP932");
     if (cd == (iconv_t)-1) return text;
-    g_PfLocalText.clear();
-    QelVRXPR_Convert(cd, text, len, &g_PfLocalText);
+    g_PfLocalLen = 0;
+    bool converted = QelVRXPR_Convert(cd, text, len);
     iconv_close(cd);
-    return g_PfLocalText.c_str();
+    // Without memory for the conversion the text goes out as it stands.
+    return converted ? g_PfLocalText : text;
 }
 
 void QelVRXPR_WriteOut(const char* text)
@@ -171,14 +188,19 @@ char* QelVRXPR_ReadLine(char* buf, int size)
     if (size <= 0) return nullptr;
     // fgets may leave a partial line behind on a read error; the caller's
     // buffer must then stay as it was.
-    std::vector<char> line((size_t)size);
-    if (std::fgets(line.data(), size, stdin) == nullptr) return nullptr;
-    size_t len = std::strlen(line.data());
-    if (len >= 2 && line[len - 1] == '\n' && line[len - 2] == '\r') {
-        line[len - 2] = '\n';
-        line[len - 1] = '\0';
-        --len;
+    char local[PF_LINE_LEN];
+    char* line = size <= PF_LINE_LEN ? local : static_cast<char*>(std::malloc((size_t)size));
+    if (line == nullptr) return nullptr;
+    char* got = std::fgets(line, size, stdin);
+    if (got != nullptr) {
+        size_t len = std::strlen(line);
+        if (len >= 2 && line[len - 1] == '\n' && line[len - 2] == '\r') {
+            line[len - 2] = '\n';
+            line[len - 1] = '\0';
+            --len;
+        }
+        std::memcpy(buf, line, len + 1);
     }
-    std::memcpy(buf, line.data(), len + 1);
-    return buf;
+    if (line != local) std::free(line);
+    return got != nullptr ? buf : nullptr;
 }

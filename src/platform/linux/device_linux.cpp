@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,8 +14,6 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
-#include <utility>
-#include <vector>
 
 const char g_PfPortNameFmt[] = "/sys/class/scsi_host/host%u";
 const char g_PfDriveNameFmt[] = "/dev/sg%d";
@@ -45,7 +44,8 @@ struct PF_HANDLE {
     // A port's records as first gathered: a caller asking again with a
     // larger area gets them without the host's devices being read again.
     bool HasArea;
-    std::vector<uint8_t> Area;
+    uint8_t* Area;
+    size_t AreaLen;
 };
 
 // A fixed table: a handle left open on a fatal path is no leak.
@@ -57,7 +57,8 @@ struct PF_SCSI_DEV {
     uint64_t Target;
     uint64_t Lun;
     bool Claimed;
-    std::vector<uint8_t> Inquiry;
+    size_t InquiryLen;
+    uint8_t Inquiry[PF_INQUIRY_KEEP];
 };
 
 PF_HANDLE* QelVRXPR_AllocHandle()
@@ -110,33 +111,37 @@ bool QelVRXPR_ParseDeviceName(const char* name, uint64_t* hctl)
     return *p == '\0';
 }
 
-bool QelVRXPR_ReadInquiry(int devFd, std::vector<uint8_t>* pData)
+bool QelVRXPR_ReadInquiry(int devFd, PF_SCSI_DEV* pDev)
 {
     int fd = openat(devFd, "inquiry", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    uint8_t buf[PF_INQUIRY_KEEP];
     size_t len = 0;
-    while (len < sizeof buf) {
-        ssize_t n = read(fd, buf + len, sizeof buf - len);
+    while (len < sizeof pDev->Inquiry) {
+        ssize_t n = read(fd, pDev->Inquiry + len, sizeof pDev->Inquiry - len);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         len += (size_t)n;
     }
     close(fd);
-    pData->assign(buf, buf + len);
+    pDev->InquiryLen = len;
     return true;
 }
 
-// The host's devices, in the order the records are chained.
-int QelVRXPR_ListHostDevices(unsigned host, std::vector<PF_SCSI_DEV>* pDevs)
+// The host's devices, in the order the records are chained, into an array
+// the caller frees.
+int QelVRXPR_ListHostDevices(unsigned host, PF_SCSI_DEV** pDevs, size_t* pCount)
 {
-    std::string base = QelVRXPR_MakeRootPath(PF_SCSI_DEVICES);
-    DIR* dir = opendir(base.c_str());
+    *pDevs = nullptr;
+    *pCount = 0;
+    char buf[PF_PATH_LEN];
+    const char* base = QelVRXPR_MakeRootPath(PF_SCSI_DEVICES, buf);
+    DIR* dir = base != nullptr ? opendir(base) : nullptr;
     if (dir == nullptr) {
         // No SCSI bus registered at all: no devices, not an error.
         return errno == ENOENT ? 1 : QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
     }
-    std::vector<PF_SCSI_DEV> found;
+    PF_SCSI_DEV* found = nullptr;
+    size_t count = 0, cap = 0;
     while (dirent* e = readdir(dir)) {
         uint64_t hctl[4];
         if (!QelVRXPR_ParseDeviceName(e->d_name, hctl) || hctl[0] != host) continue;
@@ -145,9 +150,20 @@ int QelVRXPR_ListHostDevices(unsigned host, std::vector<PF_SCSI_DEV>* pDevs)
         if (hctl[0] > PF_BYTE_MAX || hctl[1] >= PF_BUS_MAX || hctl[2] > PF_BYTE_MAX ||
             hctl[3] > PF_BYTE_MAX) {
             closedir(dir);
+            std::free(found);
             return QelVRXPR_FailWith(ERROR_NOT_SUPPORTED);
         }
-        PF_SCSI_DEV dev;
+        if (count == cap) {
+            cap = cap == 0 ? 64 : cap * 2;
+            PF_SCSI_DEV* grown = static_cast<PF_SCSI_DEV*>(std::realloc(found, cap * sizeof *found));
+            if (grown == nullptr) {
+                closedir(dir);
+                std::free(found);
+                return QelVRXPR_FailWith(PF_ERROR_NOT_ENOUGH_MEMORY);
+            }
+            found = grown;
+        }
+        PF_SCSI_DEV& dev = found[count];
         dev.Channel = hctl[1];
         dev.Target = hctl[2];
         dev.Lun = hctl[3];
@@ -156,54 +172,67 @@ int QelVRXPR_ListHostDevices(unsigned host, std::vector<PF_SCSI_DEV>* pDevs)
         int devFd = openat(dirfd(dir), e->d_name, O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (devFd < 0) continue;
         struct stat st;
-        bool read = QelVRXPR_ReadInquiry(devFd, &dev.Inquiry);
+        bool read = QelVRXPR_ReadInquiry(devFd, &dev);
         dev.Claimed = fstatat(devFd, "driver", &st, AT_SYMLINK_NOFOLLOW) == 0;
         close(devFd);
-        if (read) found.push_back(std::move(dev));
+        if (read) ++count;
     }
     closedir(dir);
     // Channel, target and LUN each fit a byte here, so one number orders them.
-    std::vector<std::pair<uint64_t, size_t>> order;
-    for (size_t i = 0; i < found.size(); ++i)
-        order.emplace_back((found[i].Channel << 16) | (found[i].Target << 8) | found[i].Lun, i);
-    std::sort(order.begin(), order.end());
-    for (const auto& o : order) pDevs->push_back(std::move(found[o.second]));
+    std::sort(found, found + count, [](const PF_SCSI_DEV& a, const PF_SCSI_DEV& b) {
+        return ((a.Channel << 16) | (a.Target << 8) | a.Lun) <
+               ((b.Channel << 16) | (b.Target << 8) | b.Lun);
+    });
+    *pDevs = found;
+    *pCount = count;
     return 1;
 }
 
-void QelVRXPR_PutU32(std::vector<uint8_t>& area, size_t at, uint32_t v)
+void QelVRXPR_PutU32(uint8_t* area, size_t at, uint32_t v)
 {
-    std::memcpy(area.data() + at, &v, sizeof v);
+    std::memcpy(area + at, &v, sizeof v);
 }
 
-bool QelVRXPR_BuildInquiryData(unsigned host, std::vector<uint8_t>* pArea)
+size_t QelVRXPR_AlignRecord(size_t at)
 {
-    std::vector<PF_SCSI_DEV> devs;
-    if (!QelVRXPR_ListHostDevices(host, &devs)) return false;
+    return (at + PF_RECORD_ALIGN - 1) / PF_RECORD_ALIGN * PF_RECORD_ALIGN;
+}
 
-    size_t buses = devs.empty() ? 0 : devs.back().Channel + 1;
+bool QelVRXPR_BuildInquiryData(PF_HANDLE* ph)
+{
+    PF_SCSI_DEV* devs;
+    size_t count;
+    if (!QelVRXPR_ListHostDevices(ph->Host, &devs, &count)) return false;
+
+    size_t buses = count == 0 ? 0 : devs[count - 1].Channel + 1;
     size_t head = offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + buses * sizeof(SCSI_BUS_DATA);
     head = std::max(head, sizeof(SCSI_ADAPTER_BUS_INFO));
-    std::vector<uint8_t>& area = *pArea;
-    area.assign(head, 0);
+    size_t size = head;
+    for (size_t i = 0; i < count; ++i)
+        size = QelVRXPR_AlignRecord(size) + offsetof(SCSI_INQUIRY_DATA, InquiryData) + PF_INQUIRY_KEEP;
+    uint8_t* area = static_cast<uint8_t*>(std::calloc(size, 1));
+    if (area == nullptr) {
+        std::free(devs);
+        return QelVRXPR_FailWith(PF_ERROR_NOT_ENOUGH_MEMORY);
+    }
     area[offsetof(SCSI_ADAPTER_BUS_INFO, NumberOfBuses)] = (uint8_t)buses;
 
+    size_t end = head;
     size_t prevNext = 0;  // where the previous record of this bus keeps its link
     uint64_t prevChannel = UINT64_MAX;
-    for (const PF_SCSI_DEV& d : devs) {
-        size_t at = (area.size() + PF_RECORD_ALIGN - 1) / PF_RECORD_ALIGN * PF_RECORD_ALIGN;
-        area.resize(at + offsetof(SCSI_INQUIRY_DATA, InquiryData) + PF_INQUIRY_KEEP, 0);
+    for (size_t i = 0; i < count; ++i) {
+        const PF_SCSI_DEV& d = devs[i];
+        size_t at = QelVRXPR_AlignRecord(end);
+        end = at + offsetof(SCSI_INQUIRY_DATA, InquiryData) + PF_INQUIRY_KEEP;
 
-        uint8_t* rec = area.data() + at;
+        uint8_t* rec = area + at;
         rec[offsetof(SCSI_INQUIRY_DATA, PathId)] = (uint8_t)d.Channel;
         rec[offsetof(SCSI_INQUIRY_DATA, TargetId)] = (uint8_t)d.Target;
         rec[offsetof(SCSI_INQUIRY_DATA, Lun)] = (uint8_t)d.Lun;
         rec[offsetof(SCSI_INQUIRY_DATA, DeviceClaimed)] = d.Claimed ? 1 : 0;
         QelVRXPR_PutU32(area, at + offsetof(SCSI_INQUIRY_DATA, InquiryDataLength),
-                        (uint32_t)d.Inquiry.size());
-        if (!d.Inquiry.empty())
-            std::memcpy(rec + offsetof(SCSI_INQUIRY_DATA, InquiryData), d.Inquiry.data(),
-                        d.Inquiry.size());
+                        (uint32_t)d.InquiryLen);
+        std::memcpy(rec + offsetof(SCSI_INQUIRY_DATA, InquiryData), d.Inquiry, d.InquiryLen);
 
         size_t bus = offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + d.Channel * sizeof(SCSI_BUS_DATA);
         if (d.Channel != prevChannel) {
@@ -216,20 +245,19 @@ bool QelVRXPR_BuildInquiryData(unsigned host, std::vector<uint8_t>* pArea)
         if (units < 0xFF) ++units;
         prevNext = at + offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset);
     }
-
+    std::free(devs);
+    ph->Area = area;
+    ph->AreaLen = size;
+    ph->HasArea = true;
     return true;
 }
 
 int QelVRXPR_GetInquiryData(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned)
 {
-    if (!ph->HasArea) {
-        if (!QelVRXPR_BuildInquiryData(ph->Host, &ph->Area)) return 0;
-        ph->HasArea = true;
-    }
-    const std::vector<uint8_t>& area = ph->Area;
-    if (out == nullptr || area.size() > outSize) return QelVRXPR_FailWith(ERROR_MORE_DATA);
-    std::memcpy(out, area.data(), area.size());
-    if (pReturned != nullptr) *pReturned = (DWORD)area.size();
+    if (!ph->HasArea && !QelVRXPR_BuildInquiryData(ph)) return 0;
+    if (out == nullptr || ph->AreaLen > outSize) return QelVRXPR_FailWith(ERROR_MORE_DATA);
+    std::memcpy(out, ph->Area, ph->AreaLen);
+    if (pReturned != nullptr) *pReturned = (DWORD)ph->AreaLen;
     return 1;
 }
 
@@ -239,12 +267,14 @@ int QelVRXPR_GetInquiryData(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pRet
 int QelVRXPR_OpenCharDir()
 {
     static int s_Fd = -1;
-    static std::string s_Path;
-    std::string path = QelVRXPR_MakeRootPath(PF_CHAR_DEVICES);
-    if (s_Fd >= 0 && path == s_Path) return s_Fd;
+    static char s_Path[PF_PATH_LEN];
+    char buf[PF_PATH_LEN];
+    const char* path = QelVRXPR_MakeRootPath(PF_CHAR_DEVICES, buf);
+    if (path == nullptr) return -1;
+    if (s_Fd >= 0 && std::strcmp(path, s_Path) == 0) return s_Fd;
     if (s_Fd >= 0) close(s_Fd);
-    s_Fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    s_Path = path;
+    s_Fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::snprintf(s_Path, sizeof s_Path, "%s", path);
     return s_Fd;
 }
 
@@ -371,7 +401,9 @@ bool QelVRXPR_ParsePortName(const char* name, unsigned* pHost, bool whole = true
 // directory read.
 unsigned QelVRXPR_GetPortCount()
 {
-    DIR* dir = opendir(QelVRXPR_MakeRootPath(PF_HOST_DIR).c_str());
+    char buf[PF_PATH_LEN];
+    const char* path = QelVRXPR_MakeRootPath(PF_HOST_DIR, buf);
+    DIR* dir = path != nullptr ? opendir(path) : nullptr;
     // Unreadable: port 0's open then reports why.
     if (dir == nullptr) return errno == ENOENT ? 0 : 1;
     unsigned count = 0;
@@ -390,11 +422,16 @@ HANDLE QelVRXPR_OpenDevice(const char* name)
         g_PfLastErr = PF_ERROR_TOO_MANY_OPEN_FILES;
         return INVALID_HANDLE_VALUE;
     }
-    std::string path = QelVRXPR_MakeRootPath(name);
+    char buf[PF_PATH_LEN];
+    const char* path = QelVRXPR_MakeRootPath(name, buf);
+    if (path == nullptr) {
+        g_PfLastErr = QelVRXPR_MapErrno(errno);
+        return INVALID_HANDLE_VALUE;
+    }
     unsigned host;
     if (QelVRXPR_ParsePortName(name, &host)) {
         struct stat st;
-        if (stat(path.c_str(), &st) != 0) {
+        if (stat(path, &st) != 0) {
             g_PfLastErr = QelVRXPR_MapErrno(errno);
             return INVALID_HANDLE_VALUE;
         }
@@ -403,7 +440,7 @@ HANDLE QelVRXPR_OpenDevice(const char* name)
         ph->Host = host;
         return ph;
     }
-    int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         g_PfLastErr = QelVRXPR_MapErrno(errno);
         return INVALID_HANDLE_VALUE;
@@ -444,7 +481,9 @@ void QelVRXPR_CloseDevice(HANDLE h)
     ph->Kind = PF_HANDLE_FREE;
     ph->Fd = -1;
     ph->HasArea = false;
-    std::vector<uint8_t>().swap(ph->Area);
+    std::free(ph->Area);
+    ph->Area = nullptr;
+    ph->AreaLen = 0;
 }
 
 DWORD QelVRXPR_GetLastErr()

@@ -2,7 +2,7 @@
 #ifndef VRXPR_PF_LINUX_H
 #define VRXPR_PF_LINUX_H
 
-#include <string>
+#include <climits>
 
 #include "platform/platform.h"
 
@@ -22,10 +22,14 @@
 #define PF_DID_NEXUS_FAILURE 0x11
 #define PF_DRIVER_ERROR_MASK 0x07  // DRIVER_SENSE (0x08) alone is no error
 
+#define PF_PATH_LEN PATH_MAX
+
 // Where the layer finds /sys, /dev and /lib/modules: the path itself in the
 // installed utility (root_linux.cpp); under a made-up root in the test build
-// (root_test_linux.cpp).
-std::string QelVRXPR_MakeRootPath(const char* absPath);
+// (root_test_linux.cpp), written into buf (PF_PATH_LEN bytes). nullptr with
+// errno ENAMETOOLONG when it does not fit. The layer keeps to the C library:
+// the C++ one would be loaded at every start for a few strings.
+const char* QelVRXPR_MakeRootPath(const char* absPath, char* buf);
 
 // errno as the Windows code the logic expects for it.
 DWORD QelVRXPR_MapErrno(int err);

@@ -62,8 +62,9 @@ LONG QelVRXPR_CheckFailure(int err)
 
 int QelVRXPR_ChkModLoaded(const char* name, LONG* pErr)
 {
-    std::string path = QelVRXPR_MakeRootPath("/sys/module");
-    DIR* dir = opendir(path.c_str());
+    char buf[PF_PATH_LEN];
+    const char* path = QelVRXPR_MakeRootPath("/sys/module", buf);
+    DIR* dir = path != nullptr ? opendir(path) : nullptr;
     if (dir == nullptr) {
         if (errno == ENOENT) return PF_MOD_ABSENT;
         *pErr = QelVRXPR_CheckFailure(errno);
@@ -107,10 +108,15 @@ int QelVRXPR_ChkModInstalled(const char* name, LONG* pErr)
         *pErr = QelVRXPR_CheckFailure(errno);
         return PF_MOD_ERROR;
     }
-    std::string path = QelVRXPR_MakeRootPath("/lib/modules/");
-    path += u.release;
-    path += "/modules.dep";
-    FILE* f = std::fopen(path.c_str(), "re");
+    char dep[PF_PATH_LEN];
+    char buf[PF_PATH_LEN];
+    const char* path = nullptr;
+    int len = std::snprintf(dep, sizeof dep, "/lib/modules/%s/modules.dep", u.release);
+    if (len < 0 || len >= (int)sizeof dep)
+        errno = ENAMETOOLONG;
+    else
+        path = QelVRXPR_MakeRootPath(dep, buf);
+    FILE* f = path != nullptr ? std::fopen(path, "re") : nullptr;
     if (f == nullptr) {
         // No module tree for this kernel: nothing is installed for it.
         if (errno == ENOENT || errno == ENOTDIR) return PF_MOD_ABSENT;

@@ -1,7 +1,7 @@
 // The installed utility works on the system's own /sys, /dev and /lib/modules.
 #include "platform/linux/pf_linux.h"
 
-std::string QelVRXPR_MakeRootPath(const char* absPath)
+const char* QelVRXPR_MakeRootPath(const char* absPath, char*)
 {
     return absPath;
 }

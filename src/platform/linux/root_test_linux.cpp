@@ -3,11 +3,18 @@
 // and modules of their own.
 #include "platform/linux/pf_linux.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
-std::string QelVRXPR_MakeRootPath(const char* absPath)
+const char* QelVRXPR_MakeRootPath(const char* absPath, char* buf)
 {
     const char* root = std::getenv("VRXPR_TEST_ROOT");
     if (root == nullptr || root[0] == '\0') return absPath;
-    return std::string(root) + absPath;
+    int n = std::snprintf(buf, PF_PATH_LEN, "%s%s", root, absPath);
+    if (n < 0 || n >= PF_PATH_LEN) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    return buf;
 }
