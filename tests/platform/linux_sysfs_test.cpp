@@ -152,8 +152,9 @@ TEST(LinuxPorts, AddressesBeyondOneByteFailTheirPort)
         AddDevice(r, std::string(row.Device), "ACME", "DISK");
         AddDevice(r, std::to_string(row.Host) + ":0:0:44", "ZORBELT", "TQ22");
         RunResult res = RunDisplay(r);
-        EXPECT_EQ(res.out, std::string("ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = ") +
-                               row.PortNo + ", Error Code = 0x32\n");
+        EXPECT_EQ(res.out,
+                  std::string("ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = ") +
+                      row.PortNo + ", Error Code = 0x32\n");
         EXPECT_EQ(res.code, 3);
     }
 

@@ -155,13 +155,13 @@ int QelVRXPR_ListHostDevices(unsigned host, PF_SCSI_DEV** pDevs, size_t* pCount)
         }
         if (count == cap) {
             cap = cap == 0 ? 64 : cap * 2;
-            PF_SCSI_DEV* grown = static_cast<PF_SCSI_DEV*>(std::realloc(found, cap * sizeof *found));
+            void* grown = std::realloc(found, cap * sizeof *found);
             if (grown == nullptr) {
                 closedir(dir);
                 std::free(found);
                 return QelVRXPR_FailWith(PF_ERROR_NOT_ENOUGH_MEMORY);
             }
-            found = grown;
+            found = static_cast<PF_SCSI_DEV*>(grown);
         }
         PF_SCSI_DEV& dev = found[count];
         dev.Channel = hctl[1];
@@ -207,9 +207,9 @@ bool QelVRXPR_BuildInquiryData(PF_HANDLE* ph)
     size_t buses = count == 0 ? 0 : devs[count - 1].Channel + 1;
     size_t head = offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + buses * sizeof(SCSI_BUS_DATA);
     head = std::max(head, sizeof(SCSI_ADAPTER_BUS_INFO));
+    const size_t record = offsetof(SCSI_INQUIRY_DATA, InquiryData) + PF_INQUIRY_KEEP;
     size_t size = head;
-    for (size_t i = 0; i < count; ++i)
-        size = QelVRXPR_AlignRecord(size) + offsetof(SCSI_INQUIRY_DATA, InquiryData) + PF_INQUIRY_KEEP;
+    for (size_t i = 0; i < count; ++i) size = QelVRXPR_AlignRecord(size) + record;
     uint8_t* area = static_cast<uint8_t*>(std::calloc(size, 1));
     if (area == nullptr) {
         std::free(devs);
@@ -223,7 +223,7 @@ bool QelVRXPR_BuildInquiryData(PF_HANDLE* ph)
     for (size_t i = 0; i < count; ++i) {
         const PF_SCSI_DEV& d = devs[i];
         size_t at = QelVRXPR_AlignRecord(end);
-        end = at + offsetof(SCSI_INQUIRY_DATA, InquiryData) + PF_INQUIRY_KEEP;
+        end = at + record;
 
         uint8_t* rec = area + at;
         rec[offsetof(SCSI_INQUIRY_DATA, PathId)] = (uint8_t)d.Channel;
