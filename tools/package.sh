@@ -87,8 +87,10 @@ find "$zipdir" -exec touch -d "@$stamp" {} +
 # --- Debian: a copy of the sources with a changelog of this version -----------
 src=$work/vrxpr-$version
 mkdir -p "$src"
+# The files' times in the checkout vary (dpkg-deb only clamps later ones).
 tar -C "$root" --exclude=./.git --exclude='./build*' --exclude=./dist --exclude=./demo \
-    --exclude=./tools/guest/cache --exclude='./vrxpr-sim-storage.json*' -cf - . | tar -C "$src" -xf -
+    --exclude=./tools/guest/cache --exclude='./vrxpr-sim-storage.json*' --mtime="@$stamp" \
+    -cf - . | tar -C "$src" -xf -
 cat >"$src/debian/changelog" <<CHANGES
 vrxpr ($version) unstable; urgency=medium
 
