@@ -5,7 +5,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir="$root/build-fuzz"
 seconds=${VRXPR_FUZZ_SECONDS:-60}
 if ! cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-       -DVRXPR_FUZZ=ON -DVRXPR_TESTS=OFF >"$dir.log" 2>&1 ||
+       -DVRXPR_FUZZ=ON -DVRXPR_TESTS=OFF -DVRXPR_WERROR=ON >"$dir.log" 2>&1 ||
    ! cmake --build "$dir" --target fuzz_device_data >>"$dir.log" 2>&1; then
   tail -n 40 "$dir.log"
   echo "fuzz: 0 passed, 1 failed"

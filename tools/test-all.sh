@@ -27,7 +27,7 @@ run_ctest() {  # suite builddir cmake-args...
   local suite=$1 dir=$2
   shift 2
   echo "=== $suite"
-  if ! cmake -S "$root" -B "$dir" -G Ninja -DVRXPR_TESTS=ON "$@" >"$dir.configure.log" 2>&1 ||
+  if ! cmake -S "$root" -B "$dir" -G Ninja -DVRXPR_TESTS=ON -DVRXPR_WERROR=ON "$@" >"$dir.configure.log" 2>&1 ||
      ! cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1; then
     cat "$dir.configure.log" "$dir.build.log" 2>/dev/null | tail -n 60
     record "$suite" 0 1

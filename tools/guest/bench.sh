@@ -15,7 +15,7 @@ mkdir -p "$cache"
 kver=$(cat "$cache/kernel.release")
 exe=${VRXPR_EXE:-}
 if [ -z "$exe" ]; then
-    cmake -S "$repo" -B "$cache/build" -DVRXPR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake -S "$repo" -B "$cache/build" -DVRXPR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DVRXPR_WERROR=ON >/dev/null
     cmake --build "$cache/build" --target vrxpr -j2 >/dev/null
     exe=$cache/build/vrxpr
 fi

@@ -28,7 +28,7 @@ kver=$(cat "$cache/kernel.release")
 
 exe=${VRXPR_EXE:-}
 if [ -z "$exe" ]; then
-    cmake -S "$repo" -B "$cache/build" -DVRXPR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release \
+    cmake -S "$repo" -B "$cache/build" -DVRXPR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DVRXPR_WERROR=ON \
         >"$cache/build.log" 2>&1 &&
         cmake --build "$cache/build" --target vrxpr -j2 >>"$cache/build.log" 2>&1 ||
         { tail -30 "$cache/build.log" >&2; give_up "building vrxpr failed"; }

@@ -65,7 +65,7 @@ kver=$(cat "$cache/kernel.release")
 # --- builds -----------------------------------------------------------------------
 build() { # arch folder
     cmake -S "$repo" -B "$dir/$2" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-$1.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$dir/$2.log" 2>&1 &&
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRXPR_WERROR=ON >"$dir/$2.log" 2>&1 &&
         cmake --build "$dir/$2" --target vrxpr -j"$(nproc)" >>"$dir/$2.log" 2>&1 ||
         give_up "the $1 build failed (see $dir/$2.log)"
 }

@@ -183,6 +183,28 @@ clear_case() {  # name listing pathid input cleared-dev other-dev...
     check_same "$name: the other LUs keep theirs" /tmp/before /tmp/after
 }
 
+# A clear started on answers still to come (fd 3); returns once its survey
+# is over: the last commands go to LU b (PathIDs 1 and 3, READ KEYS and
+# READ RESERVATION each), and vrxpr then sends nothing until answered.
+start_waiting_clear() {
+    local cb i=0
+    cb=$(lu_cmds b)
+    rm -f /tmp/answers
+    mkfifo /tmp/answers
+    $VRX -c < /tmp/answers > /tmp/out 2>/tmp/err &
+    pid=$!
+    exec 3> /tmp/answers
+    while [ $(($(lu_cmds b) - cb)) -lt 4 ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+}
+answer_waiting_clear() {  # answers (printf %b)
+    # (in a subshell: a vrxpr that ended early must not take this shell along)
+    (printf '%b' "$1" >&3) 2>/dev/null
+    exec 3>&-
+    wait $pid
+    echo $? > /tmp/rc
+    rm -f /tmp/answers
+}
+
 scenario() {
     wipe $YA $YB $YU
     persist --out --register --param-sark=$KA $YA >/dev/null
@@ -213,21 +235,10 @@ scenario() {
     # -- drives renumbered while the clear waits: physicaldrive0 (LU a
     # through H1) now leads to LU b; neither LU may get a command.
     states $YA $YB $YU > /tmp/before
-    cb=$(lu_cmds b)
-    rm -f /tmp/answers
-    mkfifo /tmp/answers
-    $VRX -c < /tmp/answers > /tmp/out 2>/tmp/err &
-    pid=$!
-    exec 3> /tmp/answers
-    i=0
-    while [ $(($(lu_cmds b) - cb)) -lt 4 ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+    start_waiting_clear
     ca=$(lu_cmds a); cb=$(lu_cmds b)
     ln -sf "$(sd_of $H1 1)" "$R$PREFIX/dosdevices/physicaldrive0"
-    (printf '0\ny\ny\n' >&3) 2>/dev/null
-    exec 3>&-
-    wait $pid
-    echo $? > /tmp/rc
-    rm -f /tmp/answers
+    answer_waiting_clear '0\ny\ny\n'
     ca=$(($(lu_cmds a) - ca)); cb=$(($(lu_cmds b) - cb))
     ln -sf "$(sd_of $H1 0)" "$R$PREFIX/dosdevices/physicaldrive0"
     { echo "$LIST0"; printf "$M8"; m9 0; printf "$M10"
@@ -258,24 +269,10 @@ scenario() {
     persist --out --register --param-sark=$KB $YB >/dev/null
     LIST2=$(listing "1 A0A0000000000001 WriteExclusiveRegistrantOnly" "1 ---------------- None")
     states $YB $YU > /tmp/before
-    cb=$(lu_cmds b)
-    rm -f /tmp/answers
-    mkfifo /tmp/answers
-    $VRX -c < /tmp/answers > /tmp/out 2>/tmp/err &
-    pid=$!
-    exec 3> /tmp/answers
-    # The survey's last commands go to LU b (PathIDs 1 and 3: READ KEYS and
-    # READ RESERVATION each); after them vrxpr sends nothing until answered.
-    i=0
-    while [ $(($(lu_cmds b) - cb)) -lt 4 ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+    start_waiting_clear
     export_lu $X1 $NEWLUN $NEWLU
     sg_of $H1 $NEWLUN >/dev/null
-    # (in a subshell: a vrxpr that ended early must not take this shell along)
-    (printf '0\ny\ny\n' >&3) 2>/dev/null
-    exec 3>&-
-    wait $pid
-    echo $? > /tmp/rc
-    rm -f /tmp/answers
+    answer_waiting_clear '0\ny\ny\n'
     expect_clear "$LIST2" 0
     check_run "clear after a unit attention (REGISTER retried)" /tmp/expected 0
     check_cleared "clear after a unit attention: no keys and no reservation left" $YA

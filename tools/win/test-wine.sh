@@ -93,7 +93,7 @@ build() { # triplet-arch build-dir
     local arch=$1 dir=$2 out=$LOGS/build-$1.log
     log "building $dir ($arch)"
     cmake -S "$REPO" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$REPO/cmake/mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$out" 2>&1 &&
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRXPR_WERROR=ON >"$out" 2>&1 &&
         cmake --build "$dir" -j"$(nproc)" >>"$out" 2>&1
 }
 build x86_64 "$ROOT/build-win64" || setup_fail "x86_64 build (see $LOGS/build-x86_64.log)"
