@@ -23,6 +23,7 @@ void QelVRXPR_MakeLUName(uint32_t PathID, char* buffer)
 
 void QelVRXPR_FreeRecords()
 {
+    for (uint32_t i = 0; g_PrTable != nullptr && i < g_PrCount; i++) std::free(g_PrTable[i].pIdent);
     std::free(g_PrTable);
     g_PrTable = nullptr;
     g_PrCount = 0;

@@ -26,6 +26,11 @@ struct PR_INFO {
     uint8_t ResvKey[8];
     uint32_t KeyCount;
     uint8_t RegKey[PR_MAX_KEYS][8];
+    // The LU's device identification (its logical-unit designators, as
+    // sent) from the READ KEYS the entry keeps; clear mode only. IdentLen 0:
+    // the LU gave none.
+    uint32_t IdentLen;
+    uint8_t* pIdent;
 };
 
 extern LU_INFO* g_LuHead;

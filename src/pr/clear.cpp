@@ -51,6 +51,7 @@ void QelVRXPR_ClearPR(uint32_t PathID)
 [[noreturn]] void QelVRXPR_ExecClear()
 {
     QelVRXPR_ChkNotInstalled();
+    g_PrCheckIdent = true;
     QelVRXPR_GetPRInfo();
     QelVRXPR_ViewPRList();
     QelVRXPR_ChkPRExist();

@@ -2,6 +2,7 @@
 #ifndef VRXPR_PR_H
 #define VRXPR_PR_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -46,12 +47,50 @@ struct alignas(PR_DATA_ALIGN) PR_DATA {
     uint8_t Bytes[PR_DATA_LEN];
 };
 
+#define PR_OP_INQUIRY 0x12
+#define PR_PAGE_DEVICE_ID 0x83
+// INQUIRY's allocation length for the device identification page.
+#define PR_IDENT_ALLOC 1024
+
+struct alignas(PR_DATA_ALIGN) PR_IDENT_DATA {
+    uint8_t Bytes[PR_IDENT_ALLOC];
+};
+
+// The logical-unit designators of one identification page, as sent; Len 0
+// when the LU gave none.
+struct PR_IDENT {
+    uint32_t Len;
+    uint8_t Bytes[PR_IDENT_ALLOC];
+};
+
+// Clear mode: before every READ KEYS and PERSISTENT RESERVE OUT the
+// transport reads the LU's identity on the command's own handle.
+extern bool g_PrCheckIdent;
+// The identity read by the latest such command.
+extern PR_IDENT g_PrLastIdent;
+
 // Fills the request block and the data buffer for one command (everything
 // the driver is handed), without sending it.
 void QelVRXPR_BuildPRCmd(uint32_t PathID, int command, PR_REQUEST* pReq, uint8_t* data);
 uint8_t QelVRXPR_IssuePRCmd(uint32_t PathID, int command, uint8_t* data);
 // Message 14 for a command that failed on the named LU, then exit code 3.
 [[noreturn]] void QelVRXPR_FailPRCmd(int command, uint8_t status, DWORD error, const char* luName);
+[[noreturn]] void QelVRXPR_FailSCSICmd(uint8_t opCode, uint8_t serviceAction, uint8_t status,
+                                       DWORD error, const char* luName);
+
+// The request block of INQUIRY for the device identification page.
+void QelVRXPR_BuildIdentCmd(uint32_t PathID, PR_REQUEST* pReq, uint8_t* data);
+// Reads the LU's identity through the open drive into g_PrLastIdent.
+// CHECK CONDITION is tried again on the same handle; after the last one
+// the LU has no identity. Any other failure ends the run (message 14).
+void QelVRXPR_ReadLUIdent(HANDLE h, uint32_t PathID);
+// The logical-unit designators of an identification page of which len
+// bytes were returned, into *pIdent.
+void QelVRXPR_ParseLUIdent(const uint8_t* page, size_t len, PR_IDENT* pIdent);
+// Keeps g_PrLastIdent as the entry's identity.
+void QelVRXPR_StoreLUIdent(uint32_t PathID);
+// Non-zero when g_PrLastIdent is the entry's identity.
+int QelVRXPR_ChkLUIdent(uint32_t PathID);
 
 // Stores a READ KEYS answer into entry (count cut to PR_MAX_KEYS).
 void QelVRXPR_StoreKeys(uint32_t PathID, uint32_t KeyCount, const uint8_t* data);

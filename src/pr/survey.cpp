@@ -58,10 +58,12 @@ static uint32_t QelVRXPR_ReadKeys(uint32_t PathID, const char* name)
         uint8_t status = QelVRXPR_IssuePRCmd(PathID, PR_CMD_READ_KEYS, s_KeysData.Bytes);
         switch (status) {
         case SCSI_STAT_GOOD:
+            if (g_PrCheckIdent) QelVRXPR_StoreLUIdent(PathID);
             return QelVRXPR_GetBE32(s_KeysData.Bytes + 4) / PR_KEY_LEN;
         case SCSI_STAT_CHECK_CONDITION:
             break;
         case SCSI_STAT_RESERVATION_CONFLICT:
+            if (g_PrCheckIdent) QelVRXPR_StoreLUIdent(PathID);
             return 0;
         default:
             QelVRXPR_FailPRCmd(PR_CMD_READ_KEYS, status, 0, name);
@@ -105,7 +107,9 @@ void QelVRXPR_GetPRInfo()
         QelVRXPR_PutMsg(MSG_NO_MEMORY);
         QelVRXPR_Exit(EXIT_FAILURE_IO);
     }
-    g_PrTable = (PR_INFO*)std::malloc((size_t)g_PrCount * sizeof(PR_INFO));
+    // Cleared, so that the exit routine can free the identities of a table
+    // the survey did not finish.
+    g_PrTable = (PR_INFO*)std::calloc((size_t)g_PrCount, sizeof(PR_INFO));
     if (g_PrTable == nullptr) {
         QelVRXPR_PutMsg(MSG_NO_MEMORY);
         QelVRXPR_Exit(EXIT_FAILURE_IO);

@@ -15,6 +15,8 @@
 #define PR_CDB_LEN 10
 #define PR_SENSE_INFO_LEN 24
 #define PR_DRIVE_PATH_LEN 64
+#define PR_INQUIRY_EVPD 0x01
+#define PR_INQUIRY_CDB_LEN 6
 
 // The driver takes the sense area's position from SenseInfoOffset, so the
 // filler must keep it where the 32-bit layout puts it.
@@ -28,6 +30,7 @@ static_assert(sizeof(PR_REQUEST) == 80, "32-bit request block");
 static_assert(offsetof(PR_REQUEST, SenseBuf) == 48, "32-bit request block");
 #endif
 static_assert(PR_OUT_PARAM_LEN <= PR_DATA_LEN, "parameter list fits the data buffer");
+static_assert(PR_IDENT_ALLOC <= 0xFFFF, "INQUIRY's allocation length has two bytes");
 
 const PR_CMD g_PrCmdTable[PR_CMD_COUNT] = {
     {0x5E, 0x00},  // PERSISTENT RESERVE IN, READ KEYS
@@ -41,16 +44,15 @@ const PR_CMD g_PrCmdTable[PR_CMD_COUNT] = {
 // to this utility.
 const uint8_t g_RegistrantKey[8] = {'V', 'R', 'X', 'P', 'R', 'C', 'L', 0x00};
 
-void QelVRXPR_BuildPRCmd(uint32_t PathID, int command, PR_REQUEST* pReq, uint8_t* data)
+// What every request to the LU shares: its address on the port, the sense
+// area, the time-out, and a data buffer that reads as zero wherever the
+// device leaves it alone.
+static void QelVRXPR_FillRequest(uint32_t PathID, PR_REQUEST* pReq, uint8_t* data, ULONG dataLen,
+                                 bool dataIn, UCHAR cdbLen)
 {
     const LU_INFO* pLu = g_PrTable[PathID].pLuInfo;
-    const PR_CMD& cmd = g_PrCmdTable[command];
-    const uint8_t sa = cmd.ServiceAction & PR_SA_MASK;
-    const bool dataIn = cmd.OpCode == PR_OP_IN;
-
     std::memset(pReq, 0, sizeof(*pReq));
-    // Every byte the device leaves alone must read as zero to the survey.
-    std::memset(data, 0, PR_DATA_LEN);
+    std::memset(data, 0, dataLen);
 
     SCSI_PASS_THROUGH_DIRECT& s = pReq->Sptd;
     s.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
@@ -58,15 +60,25 @@ void QelVRXPR_BuildPRCmd(uint32_t PathID, int command, PR_REQUEST* pReq, uint8_t
     s.PathId = (UCHAR)(pLu->PathId & 0xFF);
     s.TargetId = (UCHAR)(pLu->TargetId & 0xFF);
     s.Lun = (UCHAR)(pLu->Lun & 0xFF);
-    s.CdbLength = PR_CDB_LEN;
+    s.CdbLength = cdbLen;
     s.SenseInfoLength = PR_SENSE_INFO_LEN;
     s.DataIn = dataIn ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
-    // A data-out longer than the parameter list is rejected by targets that
-    // check it (PARAMETER LIST LENGTH ERROR), so OUT moves exactly 24 bytes.
-    s.DataTransferLength = dataIn ? PR_DATA_LEN : PR_OUT_PARAM_LEN;
     s.TimeOutValue = PR_TIMEOUT_SEC;
     s.DataBuffer = data;
     s.SenseInfoOffset = offsetof(PR_REQUEST, SenseBuf);
+}
+
+void QelVRXPR_BuildPRCmd(uint32_t PathID, int command, PR_REQUEST* pReq, uint8_t* data)
+{
+    const PR_CMD& cmd = g_PrCmdTable[command];
+    const uint8_t sa = cmd.ServiceAction & PR_SA_MASK;
+    const bool dataIn = cmd.OpCode == PR_OP_IN;
+
+    QelVRXPR_FillRequest(PathID, pReq, data, PR_DATA_LEN, dataIn, PR_CDB_LEN);
+    SCSI_PASS_THROUGH_DIRECT& s = pReq->Sptd;
+    // A data-out longer than the parameter list is rejected by targets that
+    // check it (PARAMETER LIST LENGTH ERROR), so OUT moves exactly 24 bytes.
+    s.DataTransferLength = dataIn ? PR_DATA_LEN : PR_OUT_PARAM_LEN;
 
     s.Cdb[0] = cmd.OpCode;
     s.Cdb[1] = sa;
@@ -80,6 +92,28 @@ void QelVRXPR_BuildPRCmd(uint32_t PathID, int command, PR_REQUEST* pReq, uint8_t
         // registrations name the new key in SERVICE ACTION RESERVATION KEY.
         std::memcpy(data + (sa == PR_SA_CLEAR ? 0 : 8), g_RegistrantKey, sizeof(g_RegistrantKey));
     }
+}
+
+void QelVRXPR_BuildIdentCmd(uint32_t PathID, PR_REQUEST* pReq, uint8_t* data)
+{
+    QelVRXPR_FillRequest(PathID, pReq, data, PR_IDENT_ALLOC, true, PR_INQUIRY_CDB_LEN);
+    SCSI_PASS_THROUGH_DIRECT& s = pReq->Sptd;
+    s.DataTransferLength = PR_IDENT_ALLOC;
+    s.Cdb[0] = PR_OP_INQUIRY;
+    s.Cdb[1] = PR_INQUIRY_EVPD;
+    s.Cdb[2] = PR_PAGE_DEVICE_ID;
+    s.Cdb[3] = (UCHAR)((PR_IDENT_ALLOC >> 8) & 0xFF);
+    s.Cdb[4] = (UCHAR)(PR_IDENT_ALLOC & 0xFF);
+}
+
+// The drive no longer reaches the LU that was listed: nothing may be sent.
+[[noreturn]] static void QelVRXPR_FailDrive(HANDLE h, uint32_t PathID)
+{
+    QelVRXPR_CloseDevice(h);
+    char name[LU_NAME_LEN];
+    QelVRXPR_MakeLUName(PathID, name);
+    QelVRXPR_PutMsg(MSG_NO_DRIVE, name);
+    QelVRXPR_Exit(EXIT_FAILURE_IO);
 }
 
 uint8_t QelVRXPR_IssuePRCmd(uint32_t PathID, int command, uint8_t* data)
@@ -99,12 +133,15 @@ uint8_t QelVRXPR_IssuePRCmd(uint32_t PathID, int command, uint8_t* data)
     // reads the listing; the handle stays with the device it opened, so
     // what its address says now is where the command would go.
     SCSI_ADDRESS addr;
-    if (!QelVRXPR_ReadDriveAddress(h, &addr) || !QelVRXPR_ChkLUAddress(pLu, &addr)) {
-        QelVRXPR_CloseDevice(h);
-        char name[LU_NAME_LEN];
-        QelVRXPR_MakeLUName(PathID, name);
-        QelVRXPR_PutMsg(MSG_NO_DRIVE, name);
-        QelVRXPR_Exit(EXIT_FAILURE_IO);
+    if (!QelVRXPR_ReadDriveAddress(h, &addr) || !QelVRXPR_ChkLUAddress(pLu, &addr))
+        QelVRXPR_FailDrive(h, PathID);
+
+    // Another LU can be presented at the same address (a LUN re-mapped on
+    // the array): only its identity tells. A survey's READ KEYS records the
+    // identity; every command that changes the LU must meet it again.
+    if (g_PrCheckIdent && command != PR_CMD_READ_RESERVATION) {
+        QelVRXPR_ReadLUIdent(h, PathID);
+        if (command != PR_CMD_READ_KEYS && !QelVRXPR_ChkLUIdent(PathID)) QelVRXPR_FailDrive(h, PathID);
     }
 
     PR_REQUEST req;
@@ -132,8 +169,14 @@ uint8_t QelVRXPR_IssuePRCmd(uint32_t PathID, int command, uint8_t* data)
 
 [[noreturn]] void QelVRXPR_FailPRCmd(int command, uint8_t status, DWORD error, const char* luName)
 {
-    QelVRXPR_PutMsg(MSG_SCSI_FAILED, (unsigned)g_PrCmdTable[command].OpCode,
-                    (unsigned)(g_PrCmdTable[command].ServiceAction & PR_SA_MASK), (unsigned)status,
-                    (unsigned)error, luName);
+    QelVRXPR_FailSCSICmd(g_PrCmdTable[command].OpCode, g_PrCmdTable[command].ServiceAction, status,
+                         error, luName);
+}
+
+[[noreturn]] void QelVRXPR_FailSCSICmd(uint8_t opCode, uint8_t serviceAction, uint8_t status,
+                                       DWORD error, const char* luName)
+{
+    QelVRXPR_PutMsg(MSG_SCSI_FAILED, (unsigned)opCode, (unsigned)(serviceAction & PR_SA_MASK),
+                    (unsigned)status, (unsigned)error, luName);
     QelVRXPR_Exit(EXIT_FAILURE_IO);
 }

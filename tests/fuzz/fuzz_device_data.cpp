@@ -1,5 +1,6 @@
 // Device answers are untrusted: the inquiry-data walk and the reservation
-// answer parsing must neither crash, hang nor read past what was returned.
+// answer and identification page parsing must neither crash, hang nor read
+// past what was returned.
 // The first input byte picks the parser; the rest is the device's answer,
 // handed over in a buffer of exactly its own size.
 #include <cstdint>
@@ -17,8 +18,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     std::vector<uint8_t> answer(input + 1, input + size);
     const uint8_t* data = answer.empty() ? nullptr : answer.data();
 
-    if (input[0] % 2 == 0) {
-        QelVRXPR_ScanInquiryData(input[0] / 2 % 16, data, answer.size());
+    if (input[0] % 3 == 2) {
+        // Only whole designators of the logical unit are kept.
+        static PR_IDENT ident;
+        QelVRXPR_ParseLUIdent(data, answer.size(), &ident);
+        if (ident.Len > answer.size()) std::abort();
+        for (uint32_t at = 0; at < ident.Len; at += 4u + ident.Bytes[at + 3]) {
+            if (ident.Len - at < 4 || (ident.Bytes[at + 1] & 0x30) != 0) std::abort();
+        }
+    } else if (input[0] % 3 == 0) {
+        QelVRXPR_ScanInquiryData(input[0] / 3 % 16, data, answer.size());
         for (LU_INFO* p = g_LuHead; p != nullptr; p = p->pNext) {
             if (p->VendorProduct[VENDOR_PRODUCT_LEN - 1] != '\0') std::abort();
             if (QelVRXPR_ChkModel(reinterpret_cast<const uint8_t*>(p->VendorProduct),

@@ -306,7 +306,7 @@ TEST_F(SimLuTest, OtherCommandsAndServiceActionsAreInvalidFieldInCdb)
 {
     Load(State(R"({ "registrations": [ { "host": "local:2", "key": "0x1111111111111111" } ] })"));
     const std::vector<std::vector<uint8_t>> cdbs = {
-        PrIn(0x02, 264), PrIn(0x03, 264), PrOut(0x01, 24), PrOut(0x04, 24), {0x12, 0, 0, 0, 36, 0},
+        PrIn(0x02, 264), PrIn(0x03, 264), PrOut(0x01, 24), PrOut(0x04, 24), {0x12, 0, 0x83, 0, 36, 0},
         {0x5E, 0x00, 0, 0, 0, 0},  // cut short
     };
     for (const auto& cdb : cdbs) {

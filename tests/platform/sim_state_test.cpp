@@ -105,10 +105,13 @@ TEST(SimStateFile, ValuesAndReferencesAreChecked)
                   "drives[0].lu: no LU named \"nowhere\"");
     ExpectRefused(R"({ "ports": [ { "port": 16 } ] })", "ports[0].port: expected an integer from 0 to 15");
     ExpectRefused(R"({ "lus": { "q": { "faults": [ { "command": "RESERVE", "status": 2 } ] } } })",
-                  "lus.q.faults[0].command: expected \"READ KEYS\", \"READ RESERVATION\", \"REGISTER\", "
-                  "\"REGISTER AND IGNORE EXISTING KEY\" or \"CLEAR\"");
+                  "lus.q.faults[0].command: expected \"INQUIRY\", \"READ KEYS\", \"READ RESERVATION\", "
+                  "\"REGISTER\", \"REGISTER AND IGNORE EXISTING KEY\" or \"CLEAR\"");
     ExpectRefused(R"({ "lus": { "q": { "faults": [ { "command": "CLEAR", "status": 2, "error": 5 } ] } } })",
                   "lus.q.faults[0]: needs either status or error");
+    ExpectRefused(R"({ "lus": { "q": { "naa": "60014051234567" } } })",
+                  "lus.q.naa: expected 16 or 32 hexadecimal digits");
+    ExpectRefused(R"({ "lus": { "q": { "vpd": 0 } } })", "lus.q.vpd: expected true or false");
     ExpectRefused(R"({ "registry": { "HKLM\\SYSTEM": {} } })",
                   "registry[\"HKLM\\\\SYSTEM\"]: not a key path under one of HKEY_CLASSES_ROOT, "
                   "HKEY_CURRENT_CONFIG, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS");

@@ -12,6 +12,7 @@ const char* const kCdbReadResv = "5E010000000000010800";
 const char* const kCdbRegister = "5F000000000000001800";
 const char* const kCdbClear = "5F030000000000001800";
 const char* const kCdbRegisterIgnore = "5F060000000000001800";
+const char* const kCdbIdentity = "120183040000";
 
 const char* const kHeader = "PathID PathName                        KeyCount ReservedKey      Type\n";
 const char* const kDone = "ROVT10640-I The vrxpr utility completed normally.\n";
@@ -146,4 +147,45 @@ std::string PrState(const std::string& stateText, const std::string& lu)
     text += " reservation:";
     if (resv != nullptr && !resv->is_null()) text += SimFormatJson(*resv);
     return text;
+}
+
+namespace {
+
+// Waits for each prompt by the run blocking on its input after having read
+// the previous answer.
+const char* const kClearChanging = R"SH(set -u
+mkfifo "$1/in"
+"$0" -c <"$1/in" >"$1/out" 2>"$1/err" &
+c=$!
+exec 3>"$1/in"
+reads() { sed -n 's/^syscr: //p' /proc/$c/io; }
+blocked() { case "$(cat /proc/$c/syscall 2>/dev/null)" in "0 0x0 "*) return 0 ;; esac; return 1; }
+last=-1
+i=1
+for a in 0 y y; do
+  n=0
+  until blocked && [ "$(reads)" -gt "$last" ]; do
+    n=$((n + 1)); [ $n -lt 1200 ] || { echo "no prompt $i"; kill $c; exit 1; }
+    sleep 0.05
+  done
+  if [ $i -eq "$AT" ]; then
+    flock "$(readlink -f "$1/state.json").lock" python3 "$1/change.py" "$1/state.json" "$HOW" || exit 1
+  fi
+  last=$(reads)
+  printf '%s\n' $a >&3
+  i=$((i + 1))
+done
+exec 3>&-
+wait $c
+echo $?
+)SH";
+
+}  // namespace
+
+RunResult RunClearChanging(const std::string& dir, const std::string& changePy, const std::string& how,
+                           int at)
+{
+    WriteFile(dir + "/change.py", changePy);
+    std::string script = "AT=" + std::to_string(at) + "\nHOW='" + how + "'\n" + kClearChanging;
+    return SimShell(script, dir, 90);
 }

@@ -45,12 +45,21 @@ std::vector<std::string> LogLines(const std::string& stateText);
 // Registrations and reservation of one LU, as one comparable text.
 std::string PrState(const std::string& stateText, const std::string& lu);
 
+// Runs `vrxpr-sim -c` on dir/state.json and answers 0, y, y one at a time;
+// right before the answer to prompt `at` (1 to 3), `python3 changePy STATE
+// how` changes the storage under its lock, as any other user of the file.
+// Standard output is dir/out; the result's output is the exit code's line.
+RunResult RunClearChanging(const std::string& dir, const std::string& changePy, const std::string& how,
+                           int at);
+
 // The CDB of each command index, as the log writes it.
 extern const char* const kCdbReadKeys;
 extern const char* const kCdbReadResv;
 extern const char* const kCdbRegister;
 extern const char* const kCdbClear;
 extern const char* const kCdbRegisterIgnore;
+// INQUIRY for the device identification page.
+extern const char* const kCdbIdentity;
 
 // Parameter lists: the registrant key in SERVICE ACTION RESERVATION KEY
 // (both registrations) or in RESERVATION KEY (CLEAR).

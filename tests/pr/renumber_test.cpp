@@ -41,37 +41,6 @@ with open(path, "w") as f:
     json.dump(state, f)
 )PY";
 
-// Answers 0, y, y one at a time; before the answer to prompt `at` (1 to 3)
-// the drives are moved. Waits for each prompt by the run blocking on its
-// input after having read the previous answer.
-const char* const kScript = R"SH(set -u
-printf '%s' "$RENUMBER" >"$1/renumber.py"
-mkfifo "$1/in"
-"$0" -c <"$1/in" >"$1/out" 2>"$1/err" &
-c=$!
-exec 3>"$1/in"
-reads() { sed -n 's/^syscr: //p' /proc/$c/io; }
-blocked() { case "$(cat /proc/$c/syscall 2>/dev/null)" in "0 0x0 "*) return 0 ;; esac; return 1; }
-last=-1
-i=1
-for a in 0 y y; do
-  n=0
-  until blocked && [ "$(reads)" -gt "$last" ]; do
-    n=$((n + 1)); [ $n -lt 1200 ] || { echo "no prompt $i"; kill $c; exit 1; }
-    sleep 0.05
-  done
-  if [ $i -eq "$AT" ]; then
-    flock "$(readlink -f "$1/state.json").lock" python3 "$1/renumber.py" "$1/state.json" "$HOW" || exit 1
-  fi
-  last=$(reads)
-  printf '%s\n' $a >&3
-  i=$((i + 1))
-done
-exec 3>&-
-wait $c
-echo $?
-)SH";
-
 struct RenumberCase {
     const char* how;
     int at;
@@ -91,9 +60,7 @@ TEST_P(PrRenumbered, ReachesTheChosenLuOrNothing)
 
     std::string dir = MakeTempDir();
     WriteFile(dir + "/state.json", SimSampleText());
-    std::string script = std::string("RENUMBER='") + kRenumber + "'\nAT=" + std::to_string(c.at) +
-                         "\nHOW=" + c.how + "\n" + kScript;
-    RunResult r = SimShell(script, dir, 90);
+    RunResult r = RunClearChanging(dir, kRenumber, c.how, c.at);
     ASSERT_FALSE(r.timedOut);
     ASSERT_EQ(r.out, std::to_string(c.code) + "\n") << r.err << ReadFile(dir + "/err");
 

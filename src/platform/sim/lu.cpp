@@ -7,6 +7,7 @@
 
 namespace {
 
+const uint8_t SIM_OP_INQUIRY = 0x12;
 const uint8_t SIM_OP_PR_IN = 0x5E;
 const uint8_t SIM_OP_PR_OUT = 0x5F;
 
@@ -23,7 +24,9 @@ struct SIM_CMD_NAME {
     const char* Name;
 };
 
+// INQUIRY's entry is any INQUIRY that asks for a page (EVPD 1).
 const SIM_CMD_NAME g_SimCmdNames[] = {
+    {SIM_OP_INQUIRY, 0x01, "INQUIRY"},
     {SIM_OP_PR_IN, 0x00, "READ KEYS"},
     {SIM_OP_PR_IN, 0x01, "READ RESERVATION"},
     {SIM_OP_PR_OUT, 0x00, "REGISTER"},
@@ -216,8 +219,8 @@ bool SimLoadFaults(const SIM_JSON& faults, const std::string& fw, SIM_LU* lu, st
             if (f.Command == c.Name) known = true;
         if (!hasCommand || !known)
             return SimFail(error, ew + ".command",
-                           "expected \"READ KEYS\", \"READ RESERVATION\", \"REGISTER\", "
-                           "\"REGISTER AND IGNORE EXISTING KEY\" or \"CLEAR\"");
+                           "expected \"INQUIRY\", \"READ KEYS\", \"READ RESERVATION\", "
+                           "\"REGISTER\", \"REGISTER AND IGNORE EXISTING KEY\" or \"CLEAR\"");
         if (hasStatus == hasError) return SimFail(error, ew, "needs either status or error");
         f.IsError = hasError;
         f.Value = static_cast<uint32_t>(hasError ? err : status);
@@ -234,18 +237,21 @@ void SimAnswerCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* cdb, size
     *a = SIM_ANSWER();
     const char* name = nullptr;
     uint8_t sa = 0;
-    if (cdbLen >= 10) {
+    bool inquiry = cdbLen >= 6 && cdb[0] == SIM_OP_INQUIRY;
+    if (inquiry) {
+        if (cdb[1] & 0x01) name = "INQUIRY";
+    } else if (cdbLen >= 10) {
         sa = cdb[1] & 0x1F;
         for (const SIM_CMD_NAME& c : g_SimCmdNames)
             if (c.OpCode == cdb[0] && c.ServiceAction == sa) name = c.Name;
     }
-    if (name == nullptr) {
+    if (name == nullptr && !inquiry) {
         SimSetCheck(a, SIM_KEY_ILLEGAL_REQUEST, 0x24, 0x00);  // INVALID FIELD IN CDB
         return;
     }
 
     // A scripted answer comes before the LU's own.
-    for (size_t i = 0; i < lu->Faults.size(); i++) {
+    for (size_t i = 0; name != nullptr && i < lu->Faults.size(); i++) {
         SIM_FAULT& f = lu->Faults[i];
         if (f.Command != name) continue;
         if (f.IsError) {
@@ -264,6 +270,10 @@ void SimAnswerCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* cdb, size
         return;
     }
 
+    if (inquiry) {
+        SimAnswerInquiry(*lu, cdb, a);
+        return;
+    }
     if (cdb[0] == SIM_OP_PR_IN) {
         SimAnswerPrIn(lu, sa, cdb, a);
         return;
@@ -283,7 +293,8 @@ bool SimLoadLU(const std::string& name, const SIM_JSON& v, SIM_LU* lu, std::stri
 {
     std::string where = "lus." + name;
     if (!SimCheckKeys(v, where,
-                      {"vendor", "product", "inquiry_hex", "generation", "registrations", "reservation", "faults"},
+                      {"vendor", "product", "inquiry_hex", "naa", "vpd", "generation", "registrations",
+                       "reservation", "faults"},
                       error))
         return false;
     lu->Name = name;
@@ -306,6 +317,15 @@ bool SimLoadLU(const std::string& name, const SIM_JSON& v, SIM_LU* lu, std::stri
         std::string id = vendor + std::string(8 - vendor.size(), ' ') + product +
                          std::string(16 - product.size(), ' ') + "4.0 ";
         std::memcpy(&lu->Inquiry[8], id.data(), 28);
+    }
+
+    bool hasNaa;
+    if (!SimGetHexBytes(v, where, "naa", &lu->Naa, &hasNaa, error)) return false;
+    if (hasNaa && lu->Naa.size() != 8 && lu->Naa.size() != 16)
+        return SimFail(error, where + ".naa", "expected 16 or 32 hexadecimal digits");
+    if (const SIM_JSON* vpd = SimMember(v, "vpd")) {
+        if (!vpd->is_boolean()) return SimFail(error, where + ".vpd", "expected true or false");
+        lu->Vpd = vpd->get<bool>();
     }
 
     uint64_t gen = 0;

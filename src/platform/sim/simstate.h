@@ -55,6 +55,8 @@ struct SIM_FAULT {
 struct SIM_LU {
     std::string Name;
     std::vector<uint8_t> Inquiry;
+    std::vector<uint8_t> Naa;          // empty: the identity comes from the name
+    bool Vpd = true;                   // false: no identification pages
     uint32_t Generation = 0;
     std::vector<SIM_REGISTRATION> Registrations;
     bool Reserved = false;
@@ -136,6 +138,8 @@ struct SIM_ANSWER {
     uint8_t SenseKey = 0, Asc = 0, Ascq = 0;
 };
 
+// INQUIRY (a CDB of at least 6 bytes), standard data or a page.
+void SimAnswerInquiry(const SIM_LU& lu, const uint8_t* cdb, SIM_ANSWER* answer);
 // dataOut is what the initiator sent (dataOutLen 0 for a data-in request).
 void SimAnswerCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* cdb, size_t cdbLen,
                   const uint8_t* dataOut, size_t dataOutLen, SIM_ANSWER* answer);
