@@ -324,6 +324,38 @@ TEST_F(SimLuTest, OtherCommandsAndServiceActionsAreInvalidFieldInCdb)
     EXPECT_EQ(Keys(), "00000000000000081111111111111111");
 }
 
+// What INQUIRY answers, cut at the allocation length; "CC" for CHECK
+// CONDITION with INVALID FIELD IN CDB.
+TEST_F(SimLuTest, InquiryGivesStandardDataAndIdentityPages)
+{
+    auto inquiry = [](uint8_t evpd, uint8_t page, unsigned alloc) {
+        SENT s = Send(1, {0x12, evpd, page, static_cast<uint8_t>(alloc >> 8), static_cast<uint8_t>(alloc), 0},
+                      SCSI_IOCTL_DATA_IN, 300);
+        EXPECT_EQ(s.Ok, 1);
+        if (s.Req.Sptd.ScsiStatus == 0x02 && s.Req.SenseBuf[2] == 0x05 && s.Req.SenseBuf[12] == 0x24)
+            return std::string("CC");
+        return Hex(s.Data, s.Req.Sptd.DataTransferLength);
+    };
+    Load(State(R"({ "vendor": "ZORBELT", "product": "TQ22" })"));
+    EXPECT_EQ(inquiry(0, 0, 36), "000005021F000000" "5A4F5242454C5420" "5451323220202020" "2020202020202020" "342E3020");
+    EXPECT_EQ(inquiry(0, 0, 10), "000005021F0000005A4F");
+    EXPECT_EQ(inquiry(0, 0x83, 36), "CC");
+    EXPECT_EQ(inquiry(1, 0x00, 255), "00000003008083");
+    EXPECT_EQ(inquiry(1, 0x80, 255), "00800001" "71");
+    // T10 vendor identification, then the LU's name.
+    EXPECT_EQ(inquiry(1, 0x83, 255), "0083000D" "0201000" "9" "5A4F5242454C5420" "71");
+    EXPECT_EQ(inquiry(1, 0x83, 6), "0083000D0201");
+    EXPECT_EQ(inquiry(1, 0xB0, 255), "CC");
+    Load(State(R"({ "inquiry_hex": "00000502", "naa": "6001405ABCDEF012" })"));
+    EXPECT_EQ(inquiry(0, 0, 36), "00000502");
+    EXPECT_EQ(inquiry(1, 0x83, 255), "0083000C" "01030008" "6001405ABCDEF012");
+    Load(State(R"({ "vpd": false, "faults": [ { "command": "INQUIRY", "status": 8 } ] })"));
+    EXPECT_EQ(inquiry(0, 0, 4), "00000502");  // the fault waits for a page request
+    EXPECT_EQ(Send(1, {0x12, 1, 0x83, 0, 255, 0}, SCSI_IOCTL_DATA_IN, 255).Req.Sptd.ScsiStatus, 8);
+    EXPECT_EQ(inquiry(1, 0x83, 255), "CC");
+    EXPECT_EQ(inquiry(1, 0x00, 255), "CC");
+}
+
 TEST_F(SimLuTest, FaultsAnswerFirstInListOrderThenAreUsedUp)
 {
     Load(State(R"({ "generation": 2,
