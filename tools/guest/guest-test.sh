@@ -214,8 +214,8 @@ while [ $i -lt 100 ] && ! [ -c "/dev/$(ls $DD/scsi_generic 2>/dev/null)" ]; do
 done
 [ $i -lt 100 ] || report_fail "setup: scsi_debug LU on host '$HD' has no sg device"
 LUD=$(printf '%04X.0000.0000000000000000.0000' $HD)
-m14() {  # status error LU
-    printf "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x0, Status Code = 0x%x, Error Code = 0x%x, LU = %s$MSG_EOL" "$@"
+m14() {  # status error LU [code]
+    printf "ROVT10661-E The SCSI command failed. SCSI Code=0x%s, Service Action = 0x0, Status Code = 0x%x, Error Code = 0x%x, LU = %s$MSG_EOL" "${4:-5e}" "$1" "$2" "$3"
 }
 states $YA $YB $YC $YU > /tmp/before
 m14 2 0 $LUD > /tmp/expected
@@ -227,8 +227,11 @@ echo offline > $DD/state
 m14 0 0x37 $LUD > /tmp/expected
 run_vrxpr '' -d
 check_run "offline LU: -d ends with message 14, Error Code 0x37" /tmp/expected 3
+# -c reads the LU's identity first.
+m14 0 0x37 $LUD 12 > /tmp/expected
 run_vrxpr '' -c
-check_run "offline LU: -c ends with message 14, Error Code 0x37" /tmp/expected 3
+check_run "offline LU: -c ends with message 14 for INQUIRY, Error Code 0x37" /tmp/expected 3
+m14 0 0x37 $LUD > /tmp/expected
 
 # The same failure with a standard descriptor closed at start: the closed
 # one is held by /dev/null, so the drive (open while message 14 is written)
@@ -300,6 +303,47 @@ check_same "renumbered drive: both LUs keep their keys and reservations" /tmp/be
 unexport_lu $X 6
 unexport_lu $Y 6
 unexport_lu $X 3
+export_lu $X 3 c
+XC=$(sg_of $HX 3)
+settle $XC
+
+# ---- another LU presented at the chosen address while -c waits --------------
+# At the second confirmation, LU c is unlinked from this host's LUN 3 and LU
+# h, reserved by the other node, linked there: the same H:C:T:L and the
+# same sg device, so only the LU's identity tells.
+make_lu h ZORBELT TQ44-SWAP2 SH0008
+mkfifo /tmp/answers
+vrxpr -c < /tmp/answers > /tmp/out 2>/tmp/err &
+pid=$!
+exec 3> /tmp/answers
+printf '2\ny\n' >&3
+if wait_for_prompt $pid; then
+    export_lu $Y 7 h
+    YH=$(sg_of $HY 7)
+    settle $YH
+    persist --out --register --param-sark=$KB $YH >/dev/null
+    persist --out --reserve --param-rk=$KB --prout-type=5 $YH >/dev/null
+    states $YC $YH > /tmp/before
+    unexport_lu $X 3
+    export_lu $X 3 h
+    XH=$(sg_of $HX 3)
+    if [ "$XH" != "$XC" ]; then
+        report_fail "setup: LU h took $XH, not $XC"
+    fi
+else
+    echo "re-presented LUN: vrxpr never reached its second confirmation"
+fi
+printf 'y\n' >&3
+exec 3>&-
+wait $pid
+echo $? > /tmp/rc
+rm -f /tmp/answers
+{ echo "$LIST3"; printf "$M8"; m9 2; printf "$M10"; m20 $(printf '%04X.0000.0000000000000001.0003' $HX); } > /tmp/expected
+check_run "re-presented LUN: -c stops with message 20 naming the chosen LU" /tmp/expected 3
+states $YC $YH > /tmp/after
+check_same "re-presented LUN: both LUs keep their keys and reservations" /tmp/before /tmp/after
+unexport_lu $X 3
+unexport_lu $Y 7
 export_lu $X 3 c
 XC=$(sg_of $HX 3)
 settle $XC
