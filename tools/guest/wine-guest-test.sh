@@ -25,6 +25,7 @@ make_lu b LOX KAMBERLON SB0002
 make_lu u LOX KAMBERLON2 SU0003      # one character off a managed model
 make_lu e ACME SPARE-E SE0005
 make_lu f ACME SPARE-F SF0006
+make_lu h ZORBELT TQ44-SWAP SH0007  # presented later where LU a was
 make_target $X1 naa.500140500000001a
 make_target $X2 naa.500140500000001b
 make_target $Y naa.500140500000001c
@@ -39,6 +40,13 @@ for h in $H1 $H2 $HY; do
     for l in 0 1 2; do settle "$(sg_of $h $l)"; done
 done
 echo "hosts: this server $H1 and $H2, the other node $HY (LIO set up at $(elapsed 0))"
+# LU h is reserved by the other node and reaches this server only when it
+# takes LU a's place.
+export_lu $Y 3 h
+YH=$(sg_of $HY 3)
+settle $YH
+persist --out --register --param-sark=$KB $YH >/dev/null
+persist --out --reserve --param-rk=$KB --prout-type=5 $YH >/dev/null
 
 # ---- Wine in the shared userland ---------------------------------------------
 mount_share host $R || report_fail "setup: mounting the host's userland"
@@ -184,8 +192,9 @@ clear_case() {  # name listing pathid input cleared-dev other-dev...
 }
 
 # A clear started on answers still to come (fd 3); returns once its survey
-# is over: the last commands go to LU b (PathIDs 1 and 3, READ KEYS and
-# READ RESERVATION each), and vrxpr then sends nothing until answered.
+# is over: the last commands go to LU b (PathIDs 1 and 3, the identity
+# read, READ KEYS and READ RESERVATION each), and vrxpr then sends nothing
+# until answered.
 start_waiting_clear() {
     local cb i=0
     cb=$(lu_cmds b)
@@ -194,7 +203,7 @@ start_waiting_clear() {
     $VRX -c < /tmp/answers > /tmp/out 2>/tmp/err &
     pid=$!
     exec 3> /tmp/answers
-    while [ $(($(lu_cmds b) - cb)) -lt 4 ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+    while [ $(($(lu_cmds b) - cb)) -lt 6 ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
 }
 answer_waiting_clear() {  # answers (printf %b)
     # (in a subshell: a vrxpr that ended early must not take this shell along)
@@ -248,6 +257,33 @@ scenario() {
     states $YA $YB $YU > /tmp/after
     check_same "drives renumbered while the clear waits: keys and reservations as they were" \
         /tmp/before /tmp/after
+
+    # -- another LU presented at the chosen address while the clear waits:
+    # LU a leaves H1's LUN 0 and LU h takes it. physicaldrive0 leads to the
+    # new device and Wine reports the same address: only the identity,
+    # read through the pass-through, tells.
+    states $YA $YH > /tmp/before
+    start_waiting_clear
+    unexport_lu $X1 0
+    export_lu $X1 0 h
+    ln -sf "$(sd_of $H1 0)" "$R$PREFIX/dosdevices/physicaldrive0"
+    settle "$(sg_of $H1 0)"
+    sleep 1
+    ca=$(lu_cmds a); ch=$(lu_cmds h)
+    answer_waiting_clear '0\ny\ny\n'
+    ca=$(($(lu_cmds a) - ca)); ch=$(($(lu_cmds h) - ch))
+    { echo "$LIST0"; printf "$M8"; m9 0; printf "$M10"
+      m20 "$(printf '0002.%04X.0000000000000001.0000' $H1)"; } > /tmp/expected
+    check_run "another LU at the chosen address: message 20 for the LU chosen" /tmp/expected 3
+    check_value "another LU at the chosen address: nothing to LU a, the identity read alone to LU h" \
+        "0 1" "$ca $ch"
+    states $YA $YH > /tmp/after
+    check_same "another LU at the chosen address: keys and reservations as they were" \
+        /tmp/before /tmp/after
+    unexport_lu $X1 0
+    export_lu $X1 0 a
+    ln -sf "$(sd_of $H1 0)" "$R$PREFIX/dosdevices/physicaldrive0"
+    settle "$(sg_of $H1 0)"
 
     # -- cancelled clears change nothing
     check_cancels "$LIST0" 3
