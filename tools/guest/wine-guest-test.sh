@@ -262,7 +262,7 @@ scenario() {
     # LU a leaves H1's LUN 0 and LU h takes it. physicaldrive0 leads to the
     # new device and Wine reports the same address: only the identity,
     # read through the pass-through, tells.
-    states $YA $YH > /tmp/before
+    states $YA $YH > /tmp/before-h
     start_waiting_clear
     unexport_lu $X1 0
     export_lu $X1 0 h
@@ -277,9 +277,9 @@ scenario() {
     check_run "another LU at the chosen address: message 20 for the LU chosen" /tmp/expected 3
     check_value "another LU at the chosen address: nothing to LU a, the identity read alone to LU h" \
         "0 1" "$ca $ch"
-    states $YA $YH > /tmp/after
+    states $YA $YH > /tmp/after-h
     check_same "another LU at the chosen address: keys and reservations as they were" \
-        /tmp/before /tmp/after
+        /tmp/before-h /tmp/after-h
     unexport_lu $X1 0
     export_lu $X1 0 a
     ln -sf "$(sd_of $H1 0)" "$R$PREFIX/dosdevices/physicaldrive0"
