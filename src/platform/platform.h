@@ -139,9 +139,10 @@ void QelVRXPR_StartPlatform();
 // Called by the exit routine just before the process ends.
 void QelVRXPR_EndPlatform();
 
-// How many port numbers discovery tries, from 0: 16 where ports are named
-// with one hexadecimal digit (Windows, simulated storage); on Linux one past
-// the highest SCSI host present, below 65536 (the LU name's four digits).
+// How many port numbers discovery tries, from 0: 256 where ports are named
+// "\\.\Scsi%u:" (Windows, simulated storage: SCSI_ADDRESS.PortNumber is one
+// byte); on Linux one past the highest SCSI host present, below 65536 (the
+// LU name's four digits).
 unsigned QelVRXPR_GetPortCount();
 
 // CreateFileA(name, GENERIC_READ|GENERIC_WRITE, FILE_SHARE_READ|FILE_SHARE_WRITE,

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <io.h>
 
-const char g_PfPortNameFmt[] = "\\\\.\\Scsi%1x:";
+const char g_PfPortNameFmt[] = "\\\\.\\Scsi%u:";
 const char g_PfDriveNameFmt[] = "\\\\.\\PhysicalDrive%d";
 const char g_PfDriveNameFmtLong[] = "\\\\.\\PhysicalDrive%lu";
 
@@ -18,10 +18,11 @@ void QelVRXPR_EndPlatform()
 {
 }
 
-// "\\.\Scsi%1x:" names a port with one hexadecimal digit.
+// Every port driver links \DosDevices\Scsi%d: with the lowest free number,
+// and SCSI_ADDRESS.PortNumber is one byte.
 unsigned QelVRXPR_GetPortCount()
 {
-    return 16;
+    return 256;
 }
 
 HANDLE QelVRXPR_OpenDevice(const char* name)
