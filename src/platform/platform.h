@@ -168,8 +168,20 @@ int QelVRXPR_GetSysLangName(char* buf, size_t size);
 
 // A catalogue text (code page 932 for Japanese) in the output's character
 // set, before anything is put into it, so that the operator's own text is
-// never converted. The result stays valid until the next call.
+// never taken for code page 932. The result stays valid until the next call.
 const char* QelVRXPR_LocalText(const char* text);
+// A command-line argument, as the operator typed it, in that same character
+// set (message 3 echoes one). The result stays valid until the next call.
+#ifdef _WIN32
+const char* QelVRXPR_LocalArg(const char* arg);
+#else
+// Linux and the simulated storage write arguments in the locale's own
+// character set, the one they arrive in.
+inline const char* QelVRXPR_LocalArg(const char* arg)
+{
+    return arg;
+}
+#endif
 // Writes a zero-terminated text to standard output as it stands; flushes
 // when standard output is a console.
 void QelVRXPR_WriteOut(const char* text);
