@@ -175,15 +175,15 @@ const char* QelVRXPR_LocalText(const char* text);
 #ifdef _WIN32
 const char* QelVRXPR_LocalArg(const char* arg);
 #else
-// Linux and the simulated storage write arguments in the locale's own
-// character set, the one they arrive in.
+// Linux and the simulated storage echo an argument in the bytes it came in:
+// on Linux the locale's character set, the one LocalText converts into.
 inline const char* QelVRXPR_LocalArg(const char* arg)
 {
     return arg;
 }
 #endif
-// Writes a zero-terminated text to standard output as it stands; flushes
-// when standard output is a console.
+// Writes a zero-terminated text, in that character set, to standard output;
+// flushes when standard output is a console.
 void QelVRXPR_WriteOut(const char* text);
 // One line from standard input as fgets does, with the text-mode rule that
 // a carriage return right before the line feed is dropped. Returns buf, or
