@@ -257,8 +257,9 @@ run_wine_cases() {
 run_on_console() { # codepage ctype stdout-file-or-empty args...
     local page=$1 ctype=$2 redirect=$3 cmd a t0
     shift 3
-    # The terminal keeps the line ends the console writes.
-    cmd="stty -onlcr; exec $WINE $WITHCP $page $EXE"
+    # The terminal keeps the line ends the console writes, and is wide
+    # enough that the console never wraps a line.
+    cmd="stty -onlcr cols 200; exec $WINE $WITHCP $page $EXE"
     for a in "$@"; do cmd+=" $(printf '%q' "$a")"; done
     [ -n "$redirect" ] && cmd+=" >$redirect"
     t0=$(date +%s.%N)
