@@ -61,7 +61,7 @@ void AppendEcho(char* echo, const char* arg)
             break;
         }
         if (!matched) {
-            QelVRXPR_PutMsg(MSG_PARAM_INVALID, argv[i]);
+            QelVRXPR_PutMsg(MSG_PARAM_INVALID, QelVRXPR_LocalArg(argv[i]));
             QelVRXPR_Exit(EXIT_USAGE);
         }
     }

@@ -139,9 +139,10 @@ void QelVRXPR_StartPlatform();
 // Called by the exit routine just before the process ends.
 void QelVRXPR_EndPlatform();
 
-// How many port numbers discovery tries, from 0: 16 where ports are named
-// with one hexadecimal digit (Windows, simulated storage); on Linux one past
-// the highest SCSI host present, below 65536 (the LU name's four digits).
+// How many port numbers discovery tries, from 0: 256 where ports are named
+// "\\.\Scsi%u:" (Windows, simulated storage: SCSI_ADDRESS.PortNumber is one
+// byte); on Linux one past the highest SCSI host present, below 65536 (the
+// LU name's four digits).
 unsigned QelVRXPR_GetPortCount();
 
 // CreateFileA(name, GENERIC_READ|GENERIC_WRITE, FILE_SHARE_READ|FILE_SHARE_WRITE,
@@ -167,10 +168,22 @@ int QelVRXPR_GetSysLangName(char* buf, size_t size);
 
 // A catalogue text (code page 932 for Japanese) in the output's character
 // set, before anything is put into it, so that the operator's own text is
-// never converted. The result stays valid until the next call.
+// never taken for code page 932. The result stays valid until the next call.
 const char* QelVRXPR_LocalText(const char* text);
-// Writes a zero-terminated text to standard output as it stands; flushes
-// when standard output is a console.
+// A command-line argument, as the operator typed it, in that same character
+// set (message 3 echoes one). The result stays valid until the next call.
+#ifdef _WIN32
+const char* QelVRXPR_LocalArg(const char* arg);
+#else
+// Linux and the simulated storage echo an argument in the bytes it came in:
+// on Linux the locale's character set, the one LocalText converts into.
+inline const char* QelVRXPR_LocalArg(const char* arg)
+{
+    return arg;
+}
+#endif
+// Writes a zero-terminated text, in that character set, to standard output;
+// flushes when standard output is a console.
 void QelVRXPR_WriteOut(const char* text);
 // One line from standard input as fgets does, with the text-mode rule that
 // a carriage return right before the line feed is dropped. Returns buf, or

@@ -60,8 +60,8 @@ TEST(Guard, NeitherKeyLetsTheScanRun)
     SimRun run = RunSim({"-d"}, Registry(Key("HKEY_LOCAL_MACHINE\\\\SYSTEM\\\\Other", "")));
     EXPECT_EQ(run.r.code, 0);
     EXPECT_EQ(run.r.out, kNoLu);
-    // 16 ports and the whole drive range were tried.
-    EXPECT_EQ(OpenedDevices(run.stateText).size(), 16u + 32768u);
+    // 256 ports and the whole drive range were tried.
+    EXPECT_EQ(OpenedDevices(run.stateText).size(), 256u + 32768u);
 }
 
 TEST(Guard, UnopenableKeyIsAnInternalErrorOfItsProbe)

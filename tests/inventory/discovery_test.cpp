@@ -60,7 +60,7 @@ std::string State(const std::string& ports, const std::string& drives, const std
 std::string Scsi(int port)
 {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "\\\\.\\Scsi%x:", port);
+    std::snprintf(buf, sizeof buf, "\\\\.\\Scsi%d:", port);
     return buf;
 }
 
@@ -79,18 +79,19 @@ std::vector<std::string> DriveOpens(const std::string& stateText)
 
 }  // namespace
 
-TEST(Discovery, PortsAreNamedWithOneHexDigit)
+TEST(Discovery, PortsAreNamedInDecimalUpTo255)
 {
-    SimRun run = RunSim({"-d"}, State(Port(10, "[]") + "," + Port(15, "[[]]"), "", ""));
+    SimRun run = RunSim({"-d"}, State(Port(10, "[]") + "," + Port(15, "[[]]") + "," + Port(255, "[]"), "", ""));
     EXPECT_EQ(run.r.code, 0);
     EXPECT_EQ(run.r.out, kNoLu);
     std::vector<std::string> opened = OpenedDevices(run.stateText);
-    ASSERT_GE(opened.size(), 16u);
-    for (int port = 0; port < 16; ++port) EXPECT_EQ(opened[port], Scsi(port));
-    EXPECT_EQ(opened[10], "\\\\.\\Scsia:");
-    EXPECT_EQ(opened[15], "\\\\.\\Scsif:");
+    ASSERT_GE(opened.size(), 256u);
+    for (int port = 0; port < 256; ++port) EXPECT_EQ(opened[port], Scsi(port));
+    EXPECT_EQ(opened[10], "\\\\.\\Scsi10:");
+    EXPECT_EQ(opened[15], "\\\\.\\Scsi15:");
+    EXPECT_EQ(opened[255], "\\\\.\\Scsi255:");
     // No LU and no drive that answers: every drive name is tried.
-    EXPECT_EQ(opened.size(), 16u + 32768u);
+    EXPECT_EQ(opened.size(), 256u + 32768u);
     EXPECT_EQ(opened.back(), Phys(32767));
 }
 

@@ -75,6 +75,7 @@ const char* const PORTS_STATE = R"({
         [],
         [ { "target": 9, "lun": 3, "lu": "quorum" } ] ] },
     { "port": 10, "buses": [] },
+    { "port": 255, "buses": [] },
     { "port": 3, "inquiry_error": 31 },
     { "port": 4, "inquiry_data_hex": "0301000000000000" },
     { "port": 5, "buses": [ [ { "target": 1, "lun": 0, "lu": "quorum" } ] ] } ],
@@ -124,7 +125,7 @@ TEST_F(SimDevicesTest, PortInquiryDataIsTheAdapterBusInfoWithRecordChains)
     EXPECT_EQ(a[r.Returned], 0xEE);
 
     // A port with no bus answers just the count.
-    r = GetInquiry("\\\\.\\Scsia:");
+    r = GetInquiry("\\\\.\\Scsi10:");
     ASSERT_EQ(r.Ok, 1);
     EXPECT_EQ(r.Area[0], 0);
     EXPECT_EQ(r.Returned, 8u);
@@ -201,20 +202,26 @@ TEST_F(SimDevicesTest, DeviceNamesAreTheWindowsOnes)
     Load(PORTS_STATE);
     char name[64];
     std::snprintf(name, sizeof name, g_PfPortNameFmt, 10u);
-    EXPECT_STREQ(name, "\\\\.\\Scsia:");
+    EXPECT_STREQ(name, "\\\\.\\Scsi10:");
+    std::snprintf(name, sizeof name, g_PfPortNameFmt, 255u);
+    EXPECT_STREQ(name, "\\\\.\\Scsi255:");
     std::snprintf(name, sizeof name, g_PfDriveNameFmt, 4);
     EXPECT_STREQ(name, "\\\\.\\PhysicalDrive4");
     std::snprintf(name, sizeof name, g_PfDriveNameFmtLong, 4ul);
     EXPECT_STREQ(name, "\\\\.\\PhysicalDrive4");
 
-    const char* const opening[] = {"\\\\.\\Scsi2:", "\\\\.\\SCSIA:", "\\\\.\\scsi4:", "\\\\.\\PhysicalDrive1",
-                                   "\\\\.\\physicaldrive1"};
+    const char* const opening[] = {"\\\\.\\Scsi2:", "\\\\.\\SCSI10:", "\\\\.\\scsi4:", "\\\\.\\Scsi255:",
+                                   "\\\\.\\PhysicalDrive1", "\\\\.\\physicaldrive1"};
     for (const char* n : opening) {
         HANDLE h = QelVRXPR_OpenDevice(n);
         EXPECT_NE(h, INVALID_HANDLE_VALUE) << n;
         QelVRXPR_CloseDevice(h);
     }
-    const char* const missing[] = {"\\\\.\\Scsi1:", "\\\\.\\Scsi10:", "\\\\.\\Scsi2", "\\\\.\\Scsi02:",
+    // Decimal as Windows writes it: no hexadecimal digit, no leading zero,
+    // nothing past the one byte of a port number.
+    const char* const missing[] = {"\\\\.\\Scsi1:", "\\\\.\\Scsia:", "\\\\.\\ScsiA:", "\\\\.\\Scsi010:",
+                                   "\\\\.\\Scsi0255:", "\\\\.\\Scsi256:", "\\\\.\\Scsi1010:", "\\\\.\\Scsi:",
+                                   "\\\\.\\Scsi+2:", "\\\\.\\Scsi2", "\\\\.\\Scsi02:",
                                    "\\\\.\\PhysicalDrive01", "\\\\.\\PhysicalDrive2", "\\\\.\\PhysicalDrive",
                                    "Scsi2:", ""};
     for (const char* n : missing) {

@@ -103,7 +103,7 @@ TEST(SimStateFile, ValuesAndReferencesAreChecked)
                   "lus.q.generation: expected an integer from 0 to 4294967295");
     ExpectRefused(R"({ "drives": [ { "drive": 1, "port": 2, "target": 1, "lun": 0, "lu": "nowhere" } ] })",
                   "drives[0].lu: no LU named \"nowhere\"");
-    ExpectRefused(R"({ "ports": [ { "port": 16 } ] })", "ports[0].port: expected an integer from 0 to 15");
+    ExpectRefused(R"({ "ports": [ { "port": 256 } ] })", "ports[0].port: expected an integer from 0 to 255");
     ExpectRefused(R"({ "lus": { "q": { "faults": [ { "command": "RESERVE", "status": 2 } ] } } })",
                   "lus.q.faults[0].command: expected \"INQUIRY\", \"READ KEYS\", \"READ RESERVATION\", "
                   "\"REGISTER\", \"REGISTER AND IGNORE EXISTING KEY\" or \"CLEAR\"");

@@ -4,8 +4,8 @@
 # userland (Wine, a prefix made here, the builds) read-only through
 # virtiofs under a tmpfs overlay; Wine's own pass-through reaches the LUs
 # through dosdevices links, and a test port driver (tests/platform/win/
-# portdrv) supplies the \\.\ScsiN: port Wine lacks. wine-guest-test.sh is
-# the guest's side.
+# portdrv) supplies the \\.\ScsiN: port Wine lacks, as port 12. wine-guest-test.sh
+# is the guest's side.
 #
 #   VRXPR_WINEGUEST_DIR  builds, prefix, initramfs and logs
 #                        (default: build-wineguest in the repository)
@@ -73,6 +73,11 @@ build x86_64 win64
 build i686 win32
 "$repo/tests/platform/win/portdrv/build.sh" "$dir/drv" >"$dir/drv.log" 2>&1 ||
     give_up "building the port driver failed (see $dir/drv.log)"
+for arch in x86_64 i686; do
+    $arch-w64-mingw32-gcc-win32 -std=c11 -O2 -Wall -Wextra -Werror -municode -static \
+        -o "$dir/drv/withcp-$arch.exe" "$repo/tests/platform/win/withcp.c" >>"$dir/drv.log" 2>&1 ||
+        give_up "building withcp.exe ($arch) failed (see $dir/drv.log)"
+done
 
 # --- the prefix: made here once, used in the guest under its overlay --------
 prefix=$dir/prefix

@@ -6,6 +6,8 @@
 
 R=/host                     # the shared userland, writable through tmpfs
 SVC=vrxprport
+PORT=12                     # the port the LUs are served on, as portshift.so
+                            # numbers the drives (channel 0 + 12)
 X1=naa.5001405000000011     # this server's two paths
 X2=naa.5001405000000012
 Y=naa.5001405000000013      # the other node
@@ -50,9 +52,14 @@ persist --out --reserve --param-rk=$KB --prout-type=5 $YH >/dev/null
 
 # ---- Wine in the shared userland ---------------------------------------------
 mount_share host $R || report_fail "setup: mounting the host's userland"
+# A terminal for the console case (script).
+mkdir -p $R/dev/pts
+mount -t devpts devpts $R/dev/pts
+# portshift.so puts the drives Wine reports on port 12 (see its source);
+# ld.so's $LIB picks the one of each loader's word size.
 wenv() {
     chroot $R /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root USER=root \
-        WINEPREFIX="$PREFIX" WINEDEBUG=-all \
+        WINEPREFIX="$PREFIX" WINEDEBUG=-all LD_PRELOAD="$DRV/"'$LIB'"/portshift.so" \
         WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winemenubuilder.exe=d;explorer.exe=d" "$@"
 }
 w64() { wenv /usr/lib/wine/wine64 "$@"; }
@@ -86,7 +93,7 @@ t=$(now_cs)
 wenv /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1
 # The first run starts Wine's services; what they inherit is /dev/null.
 feed() { w64 "$DRV/portfeed.exe" "$@"; }
-feed probe 2 0 </dev/null >/dev/null 2>&1
+feed probe $PORT 0 </dev/null >/dev/null 2>&1
 echo "Wine started in $(elapsed $t)"
 
 t=$(now_cs)
@@ -102,28 +109,28 @@ else
     report_fail "port driver: fed with the six paths' addresses and INQUIRY data, started"
 fi
 # What the driver was given: Wine's own numbering (port = channel + 2,
-# path = host) and the LUs' identities.
+# shifted by 10 here; path = host) and the LUs' identities.
 {
     n=0
     for hl in "$H1 0 ZORBELT TQ22-STORE      " "$H1 1 LOX     KAMBERLON       " \
               "$H2 0 ZORBELT TQ22-STORE      " "$H2 1 LOX     KAMBERLON       " \
               "$H1 2 LOX     KAMBERLON2      " "$H2 2 LOX     KAMBERLON2      "; do
         set -- $hl
-        echo "PhysicalDrive$n: port 2 path $1 target 1 lun $2 ${hl#* * }"
+        echo "PhysicalDrive$n: port $PORT path $1 target 1 lun $2 ${hl#* * }"
         n=$((n + 1))
     done
 } | awk '{ printf "%s\r\n", $0 }' > /tmp/expected
 if cmp -s /tmp/expected /tmp/feed; then
-    report_pass "port driver: Wine reports port 2, path = host, target 1 and the LUs' INQUIRY identity"
+    report_pass "port driver: Wine reports port $PORT, path = host, target 1 and the LUs' INQUIRY identity"
 else
     detail < /tmp/expected
-    report_fail "port driver: Wine reports port 2, path = host, target 1 and the LUs' INQUIRY identity"
+    report_fail "port driver: Wine reports port $PORT, path = host, target 1 and the LUs' INQUIRY identity"
 fi
 # One bus per path id up to the highest, then six records of 12 + 36 bytes.
 buses=$((H2 > H1 ? H2 + 1 : H1 + 1))
 size=$(( (4 + 8 * buses + 7) / 8 * 8 + 6 * 48 ))
-feed probe 2 16384 </dev/null >/tmp/probe 2>&1
-feed probe 2 $((size - 1)) </dev/null >>/tmp/probe 2>&1
+feed probe $PORT 16384 </dev/null >/tmp/probe 2>&1
+feed probe $PORT $((size - 1)) </dev/null >>/tmp/probe 2>&1
 printf 'ok %s\r\nerror 234\r\n' $size > /tmp/expected
 if cmp -s /tmp/expected /tmp/probe; then
     report_pass "port driver: the whole area in $size bytes, one byte less refused with ERROR_MORE_DATA"
@@ -145,7 +152,7 @@ listing() {
         lun=0
         for state in "$a" "$b"; do
             set -- $state
-            printf '%06d 0002.%04X.0000000000000001.%04X %5d    %s %s\r\n' $p $h $lun $1 $2 $3
+            printf '%06d %04X.%04X.0000000000000001.%04X %5d    %s %s\r\n' $p $PORT $h $lun $1 $2 $3
             p=$((p + 1))
             lun=$((lun + 1))
         done
@@ -158,6 +165,17 @@ run_vrxpr() {  # input args...
     shift
     printf '%b' "$input" | $VRX "$@" >/tmp/out 2>/tmp/err
     echo $? >/tmp/rc
+}
+
+# vrxpr.exe on a terminal whose console's output code page is 437
+# (withcp.exe sets it): what reaches the terminal, the console's cursor
+# escapes taken out, as /tmp/out. The terminal keeps the console's line
+# ends and is wide enough for a listing row (86 columns) to stay whole.
+run_on_console() {  # args...
+    wenv SHELL=/bin/bash /usr/bin/script -eqc \
+        "stty -onlcr cols 200; exec $WINEC $DRV/withcp-$CHECK_TAG.exe 437 $EXE $*" /dev/null </dev/null >/tmp/tty 2>/tmp/err
+    echo $? >/tmp/rc
+    chroot $R /usr/bin/sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' </tmp/tty >/tmp/out
 }
 
 # The area sizes the port was asked with since the last look.
@@ -240,6 +258,9 @@ scenario() {
     states $YA $YB $YU > /tmp/after
     check_same "display: PR generation, keys and reservations unchanged" /tmp/before /tmp/after
     check_value "display: one inquiry request into 16384 bytes" "00400000" "$(areas)"
+    # The same listing through the console at code page 437.
+    run_on_console -d
+    check_run "display on a console at code page 437: the same listing" /tmp/expected 0
 
     # -- drives renumbered while the clear waits: physicaldrive0 (LU a
     # through H1) now leads to LU b; neither LU may get a command.
@@ -251,7 +272,7 @@ scenario() {
     ca=$(($(lu_cmds a) - ca)); cb=$(($(lu_cmds b) - cb))
     ln -sf "$(sd_of $H1 0)" "$R$PREFIX/dosdevices/physicaldrive0"
     { echo "$LIST0"; printf "$M8"; m9 0; printf "$M10"
-      m20 "$(printf '0002.%04X.0000000000000001.0000' $H1)"; } > /tmp/expected
+      m20 "$(printf '%04X.%04X.0000000000000001.0000' $PORT $H1)"; } > /tmp/expected
     check_run "drives renumbered while the clear waits: message 20 for the LU chosen" /tmp/expected 3
     check_value "drives renumbered while the clear waits: no command to either LU" "0 0" "$ca $cb"
     states $YA $YB $YU > /tmp/after
@@ -324,6 +345,8 @@ CHECK_TAG=x86_64
 NEWLUN=3
 NEWLU=e
 VRX="w64 $EXE64"
+WINEC=/usr/lib/wine/wine64
+EXE=$EXE64
 scenario
 echo "x86_64 checks took $(elapsed $t)"
 
@@ -343,7 +366,7 @@ check_run "display through a port that refuses with STATUS_BUFFER_TOO_SMALL" /tm
 check_value "... asked with 16384, 32768, 65536 bytes" "004000000080000000000100" "$(areas)"
 setting RefuseBelow 0x10000000
 run_vrxpr '' -d
-m17 2 7a > /tmp/expected
+m17 "$(printf %x $PORT)" 7a > /tmp/expected
 check_run "a port that refuses every area: message 17 with error 122" /tmp/expected 3
 setting RefuseBelow -
 setting TooSmall -
@@ -354,6 +377,8 @@ CHECK_TAG=i686
 NEWLUN=4
 NEWLU=f
 VRX="wenv /usr/lib/wine/wine $EXE32"
+WINEC=/usr/lib/wine/wine
+EXE=$EXE32
 scenario
 echo "i686 checks took $(elapsed $t)"
 

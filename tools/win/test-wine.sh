@@ -98,6 +98,20 @@ build() { # triplet-arch build-dir
 }
 build x86_64 "$ROOT/build-win64" || setup_fail "x86_64 build (see $LOGS/build-x86_64.log)"
 build i686 "$ROOT/build-win32" || setup_fail "i686 build (see $LOGS/build-i686.log)"
+# The console cases' helper, one per architecture, as the program it starts.
+for arch in x86_64 i686; do
+    $arch-w64-mingw32-gcc-win32 -std=c11 -O2 -Wall -Wextra -Werror -municode -static \
+        -o "$LOGS/withcp-$arch.exe" "$REPO/tests/platform/win/withcp.c" >"$LOGS/withcp-$arch.log" 2>&1 ||
+        setup_fail "building withcp.exe ($arch, see $LOGS/withcp-$arch.log)"
+done
+
+# The Japanese user language for Wine, without installing a locale.
+JA_LOCPATH=$LOGS/locale
+if [ ! -f "$JA_LOCPATH/ja_JP.UTF-8/LC_CTYPE" ]; then
+    mkdir -p "$JA_LOCPATH"
+    localedef -i ja_JP -f UTF-8 "$JA_LOCPATH/ja_JP.UTF-8" >"$LOGS/localedef.log" 2>&1
+    [ -f "$JA_LOCPATH/ja_JP.UTF-8/LC_CTYPE" ] || setup_fail "localedef ja_JP.UTF-8 (see $LOGS/localedef.log)"
+fi
 
 # --- the prefix -------------------------------------------------------------
 export WINEPREFIX=$PREFIX_DIR
@@ -136,6 +150,7 @@ source "$REPO/tests/platform/win/wine-cases.sh"
 for spec in "x86_64:build-win64:full" "i686:build-win32:$I686_CASES"; do
     IFS=: read -r ARCH dir CASES <<<"$spec"
     EXE=$ROOT/$dir/vrxpr.exe
+    WITHCP=$LOGS/withcp-$ARCH.exe
     WORK=$WORK_ROOT/$ARCH
     mkdir -p "$WORK"
     if [ "$ARCH" = i686 ] && [ "$I686_VIA" = none ]; then

@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "simstate.h"
 
-const char g_PfPortNameFmt[] = "\\\\.\\Scsi%1x:";
+const char g_PfPortNameFmt[] = "\\\\.\\Scsi%u:";
 const char g_PfDriveNameFmt[] = "\\\\.\\PhysicalDrive%d";
 const char g_PfDriveNameFmtLong[] = "\\\\.\\PhysicalDrive%lu";
 
@@ -30,17 +30,22 @@ bool SimStartsNoCase(const std::string& s, size_t pos, const char* prefix)
     return s.size() >= pos + n && SimSameTextNoCase(s.substr(pos, n), prefix);
 }
 
-// "\\.\Scsi<one hex digit>:" gives the port number, or -1.
+// "\\.\Scsi<decimal>:" gives the port number, or -1. Windows never names a
+// port with a leading zero or above 255, so neither name exists here.
 long SimParsePortName(const std::string& name)
 {
-    if (name.size() != 10 || name.compare(0, 4, "\\\\.\\") != 0 || !SimStartsNoCase(name, 4, "Scsi") ||
-        name[9] != ':')
+    const size_t prefix = 4 + 4;
+    if (name.size() < prefix + 2 || name.size() > prefix + 4 || name.compare(0, 4, "\\\\.\\") != 0 ||
+        !SimStartsNoCase(name, 4, "Scsi") || name.back() != ':')
         return -1;
-    char c = name[8];
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    size_t end = name.size() - 1;
+    if (name[prefix] == '0' && end > prefix + 1) return -1;
+    long v = 0;
+    for (size_t i = prefix; i < end; i++) {
+        if (name[i] < '0' || name[i] > '9') return -1;
+        v = v * 10 + (name[i] - '0');
+    }
+    return v <= 255 ? v : -1;
 }
 
 // "\\.\PhysicalDrive<decimal>" gives the drive number, or -1.
@@ -249,10 +254,10 @@ int SimPassThrough(const SIM_DRIVE& d, void* in, DWORD inSize, void* out, DWORD 
 
 }  // namespace
 
-// The Windows port names: one hexadecimal digit.
+// The Windows port numbers: one byte.
 unsigned QelVRXPR_GetPortCount()
 {
-    return 16;
+    return 256;
 }
 
 HANDLE QelVRXPR_OpenDevice(const char* name)

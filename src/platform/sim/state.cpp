@@ -133,8 +133,8 @@ bool SimLoadPort(const SIM_JSON& e, const std::string& where, SIM_PORT* port, st
         return false;
     uint64_t portNo = 0, openError = 0, inqError = 0, areaError = ERROR_MORE_DATA;
     bool hasPort, hasError;
-    // Port names carry one hexadecimal digit: ports 0 to 15.
-    if (!SimGetUInt(e, where, "port", 0, 15, &portNo, &hasPort, error) ||
+    // SCSI_ADDRESS.PortNumber is one byte.
+    if (!SimGetUInt(e, where, "port", 0, 255, &portNo, &hasPort, error) ||
         !SimGetUInt(e, where, "open_error", 1, SIM_MAX_DWORD, &openError, nullptr, error) ||
         !SimGetUInt(e, where, "inquiry_error", 1, SIM_MAX_DWORD, &inqError, &hasError, error) ||
         !SimGetUInt(e, where, "area_error", 1, SIM_MAX_DWORD, &areaError, nullptr, error) ||

@@ -1,12 +1,10 @@
-// The platform operations on Windows: kernel32 and advapi32, and the C
-// runtime's standard streams in text mode.
+// The platform operations on Windows: kernel32 and advapi32. Standard input
+// and output are in console_win.cpp.
 #include "platform/platform.h"
 
 #include <climits>
-#include <cstdio>
-#include <io.h>
 
-const char g_PfPortNameFmt[] = "\\\\.\\Scsi%1x:";
+const char g_PfPortNameFmt[] = "\\\\.\\Scsi%u:";
 const char g_PfDriveNameFmt[] = "\\\\.\\PhysicalDrive%d";
 const char g_PfDriveNameFmtLong[] = "\\\\.\\PhysicalDrive%lu";
 
@@ -18,10 +16,11 @@ void QelVRXPR_EndPlatform()
 {
 }
 
-// "\\.\Scsi%1x:" names a port with one hexadecimal digit.
+// Every port driver links \DosDevices\Scsi%d: with the lowest free number,
+// and SCSI_ADDRESS.PortNumber is one byte.
 unsigned QelVRXPR_GetPortCount()
 {
-    return 16;
+    return 256;
 }
 
 HANDLE QelVRXPR_OpenDevice(const char* name)
@@ -78,25 +77,4 @@ int QelVRXPR_GetSysLangName(char* buf, size_t size)
         return 0;
     }
     return 1;
-}
-
-// The console shows the catalogue's code page 932 bytes as they are.
-const char* QelVRXPR_LocalText(const char* text)
-{
-    return text;
-}
-
-void QelVRXPR_WriteOut(const char* text)
-{
-    // Text mode turns "\n" into "\r\n"; code page 932 bytes pass unchanged.
-    std::fputs(text, stdout);
-    if (_isatty(_fileno(stdout))) {
-        std::fflush(stdout);
-    }
-}
-
-char* QelVRXPR_ReadLine(char* buf, int size)
-{
-    // Text mode already drops the carriage return before the line feed.
-    return std::fgets(buf, size, stdin);
 }

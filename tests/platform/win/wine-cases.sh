@@ -7,6 +7,8 @@
 #   CASES     full, or reduced (the i686 build started through qemu-user,
 #             where every start of a 32-bit program costs about a minute)
 #   RUN_TIMEOUT  seconds allowed to one run of the program
+#   WITHCP    withcp.exe of this architecture (console code page cases)
+#   JA_LOCPATH   LOCPATH holding ja_JP.UTF-8
 # and reads the counters PASSED and FAILED.
 
 CASE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -17,15 +19,16 @@ pass() { PASSED=$((PASSED + 1)); echo "PASS [$ARCH] $1"; }
 fail() { FAILED=$((FAILED + 1)); echo "FAIL [$ARCH] $1: $2"; }
 
 # Expected bytes: the catalogue text with %s replaced by the argument,
-# code page 932 for Japanese, CR LF line ends as the runtime's text mode
-# writes them.
-expect_text() { # lang file [arg] > bytes
-    local lang=$1 file=$CASE_DIR/expected/$1/$2 arg=${3-}
+# code page 932 for Japanese (or the character set given), CR LF line ends
+# as the runtime's text mode writes them.
+expect_text() { # lang file [arg [charset]] > bytes
+    local lang=$1 file=$CASE_DIR/expected/$1/$2 arg=${3-} charset=${4-}
+    [ -z "$charset" ] && [ "$lang" = ja ] && charset=CP932
     local esc=${arg//\\/\\\\}
     esc=${esc//&/\\&}
     esc=${esc//|/\\|}
     sed "s|%s|$esc|" "$file" |
-        if [ "$lang" = ja ]; then iconv -f UTF-8 -t CP932; else cat; fi |
+        if [ -n "$charset" ]; then iconv -f UTF-8 -t "$charset"; else cat; fi |
         sed 's/$/\r/'
 }
 
@@ -216,28 +219,86 @@ run_wine_cases() {
     # Neither key: the scan runs through every port and drive name and
     # finds nothing.
     case_out "neither key, -d: no LU (message 13)" en $none 0 msg13.txt -d
-    echo "TIME [$ARCH] no-LU run (16 ports, 32768 drives, real CreateFileA): ${ELAPSED}s"
+    echo "TIME [$ARCH] no-LU run (256 ports, 32768 drives, real CreateFileA): ${ELAPSED}s"
     if [ "$CASES" = full ]; then
         case_out "neither key, -c: no LU" en $none 0 msg13.txt -c
         case_out "neither key (Japanese): no LU" ja $none 0 msg13.txt -d
 
-        # Every name opened, in order, with the access, sharing and
-        # disposition of the device opens.
-        expect_text en msg13.txt >"$WORK/expected"
-        WINEDEBUG=-all,trace+file run_exe $none en -d
-        check_run "no-LU run traced" "$WORK/expected" 0
-        {
-            for p in 0 1 2 3 4 5 6 7 8 9 a b c d e f; do
-                echo "\\\\.\\Scsi$p: GENERIC_READ GENERIC_WRITE FILE_SHARE_READ FILE_SHARE_WRITE  creation 3 attributes 0x0"
-            done
-            seq 0 32767 | awk '{ printf "\\\\.\\PhysicalDrive%d GENERIC_READ GENERIC_WRITE FILE_SHARE_READ FILE_SHARE_WRITE  creation 3 attributes 0x0\n", $1 }'
-        } >"$WORK/devices.expected"
-        opened_devices >"$WORK/devices"
-        if cmp -s "$WORK/devices.expected" "$WORK/devices"; then
-            pass "no-LU run opened Scsi0: to Scsif: and PhysicalDrive0 to 32767, read/write, shared, OPEN_EXISTING"
-        else
-            fail "no-LU run device opens" "differ from the expected 32784 opens:"
-            diff "$WORK/devices.expected" "$WORK/devices" | head -10 | sed 's/^/    /'
-        fi
     fi
+
+    # Every name opened, in order, with the access, sharing and
+    # disposition of the device opens: ports named in decimal, as Windows
+    # names them, up to the one byte of SCSI_ADDRESS.PortNumber.
+    expect_text en msg13.txt >"$WORK/expected"
+    WINEDEBUG=-all,trace+file run_exe $none en -d
+    check_run "no-LU run traced" "$WORK/expected" 0
+    {
+        seq 0 255 | awk '{ printf "\\\\.\\Scsi%d: GENERIC_READ GENERIC_WRITE FILE_SHARE_READ FILE_SHARE_WRITE  creation 3 attributes 0x0\n", $1 }'
+        seq 0 32767 | awk '{ printf "\\\\.\\PhysicalDrive%d GENERIC_READ GENERIC_WRITE FILE_SHARE_READ FILE_SHARE_WRITE  creation 3 attributes 0x0\n", $1 }'
+    } >"$WORK/devices.expected"
+    opened_devices >"$WORK/devices"
+    if cmp -s "$WORK/devices.expected" "$WORK/devices"; then
+        pass "no-LU run opened Scsi0: to Scsi255: and PhysicalDrive0 to 32767, read/write, shared, OPEN_EXISTING"
+    else
+        fail "no-LU run device opens" "differ from the expected 33024 opens:"
+        diff "$WORK/devices.expected" "$WORK/devices" | head -10 | sed 's/^/    /'
+    fi
+
+    run_console_cases
+}
+
+# Runs the program on a terminal (script) under the Japanese user language,
+# through withcp.exe, which sets the console's output code page first. The
+# terminal's bytes, the console's cursor escapes taken out, go to
+# $WORK/tty; with a file named, the program's standard output goes there
+# instead (a console still exists, with that code page). Exit code in RC.
+# LC_CTYPE decides Wine's ANSI code page: C.UTF-8 gives 1252, as on a
+# server installed in English whose user language is Japanese.
+run_on_console() { # codepage ctype stdout-file-or-empty args...
+    local page=$1 ctype=$2 redirect=$3 cmd a t0
+    shift 3
+    # The terminal keeps the line ends the console writes, and is wide
+    # enough that the console never wraps a line.
+    cmd="stty -onlcr cols 200; exec $WINE $WITHCP $page $EXE"
+    for a in "$@"; do cmd+=" $(printf '%q' "$a")"; done
+    [ -n "$redirect" ] && cmd+=" >$redirect"
+    t0=$(date +%s.%N)
+    env -u LANG -u LANGUAGE -u LC_ALL SHELL=/bin/bash LOCPATH="$JA_LOCPATH" \
+        LC_MESSAGES=ja_JP.UTF-8 LC_CTYPE="$ctype" \
+        timeout "$RUN_TIMEOUT" script -eqc "$cmd" /dev/null </dev/null >"$WORK/tty.raw" 2>"$WORK/err"
+    RC=$?
+    ELAPSED=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }')
+    sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$WORK/tty.raw" >"$WORK/tty"
+}
+
+# Japanese messages on a console whose output code page is not 932: the
+# terminal must show the catalogue's text (UTF-8 there) and the operator's
+# argument as typed, whatever the ANSI code page; with standard output in
+# a file, the bytes stay code page 932 with CR LF, the argument as the
+# runtime gave it.
+run_console_cases() {
+    local pages="437 65001" page row file code arg ctype argbytes name
+    # file exit-code argument LC_CTYPE the argument's bytes in the ANSI code page
+    local rows=("help.txt|0|-h|ja_JP.UTF-8|" "msg03.txt|2|-テスト|ja_JP.UTF-8|-\x83e\x83X\x83g"
+                "msg03.txt|2|-é|C.UTF-8|-\xe9")
+    [ "$CASES" = full ] || pages=437
+    for row in "${rows[@]}"; do
+        IFS='|' read -r file code arg ctype argbytes <<<"$row"
+        for page in $pages; do
+            name="console, code page $page, LC_CTYPE $ctype: $file $arg reads as typed"
+            expect_text ja "$file" "$arg" UTF-8 >"$WORK/expected"
+            run_on_console "$page" "$ctype" "" "$arg"
+            cp "$WORK/tty" "$WORK/out"
+            check_run "$name" "$WORK/expected" "$code"
+        done
+        name="console at code page 437, LC_CTYPE $ctype, output in a file: $file $arg in code page 932"
+        expect_text ja "$file" @ARG@ | LC_ALL=C sed "s/@ARG@/$argbytes/" >"$WORK/expected"
+        rm -f "$WORK/redirected"
+        run_on_console 437 "$ctype" "$WORK/redirected" "$arg"
+        cp "$WORK/redirected" "$WORK/out" 2>/dev/null || : >"$WORK/out"
+        check_run "$name" "$WORK/expected" "$code"
+        if [ -s "$WORK/tty" ]; then
+            fail "$name: nothing on the terminal" "$(od -c "$WORK/tty" | head -3)"
+        fi
+    done
 }

@@ -1,9 +1,9 @@
 // Test-only SCSI port for Wine, which has none: one device,
-// \DosDevices\Scsi<N>:, answering IOCTL_SCSI_GET_INQUIRY_DATA with the LU
+// \DosDevices\Scsi<N>: (N in decimal, as Windows names its ports), answering IOCTL_SCSI_GET_INQUIRY_DATA with the LU
 // records that portfeed.exe left in this driver's service key.
 //
 // Service key values:
-//   PortNumber  REG_DWORD   N of the link (0 to 15)
+//   PortNumber  REG_DWORD   N of the link (0 to 255)
 //   Records     REG_BINARY  40 bytes per LU path: PathId, TargetId, Lun, 0,
 //                           then the LU's 36 bytes of standard INQUIRY data
 //   RefuseBelow REG_DWORD   optional: areas smaller than this are refused
@@ -25,7 +25,8 @@
 
 static PDEVICE_OBJECT g_Device;
 static UNICODE_STRING g_Link;
-static WCHAR g_LinkText[] = L"\\DosDevices\\Scsi0:";
+static WCHAR g_LinkText[] = L"\\DosDevices\\Scsi255:";
+#define LINK_NUMBER_AT 16       // after "\DosDevices\Scsi"
 static HANDLE g_Key;
 static UCHAR* g_Area;
 static ULONG g_AreaLen;
@@ -196,8 +197,13 @@ NTSTATUS WINAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     RtlInitUnicodeString(&name, L"\\Device\\VrxprTestPort0");
     st = IoCreateDevice(driver, 0, &name, FILE_DEVICE_CONTROLLER, 0, FALSE, &g_Device);
     if (NT_SUCCESS(st)) {
-        ULONG port = QueryDword(L"PortNumber", 0) & 15;
-        g_LinkText[16] = (WCHAR)(port < 10 ? L'0' + port : L'a' + port - 10);
+        ULONG port = QueryDword(L"PortNumber", 0) & 255;
+        WCHAR* at = g_LinkText + LINK_NUMBER_AT;
+        if (port >= 100) *at++ = (WCHAR)(L'0' + port / 100);
+        if (port >= 10) *at++ = (WCHAR)(L'0' + port / 10 % 10);
+        *at++ = (WCHAR)(L'0' + port % 10);
+        *at++ = L':';
+        *at = 0;
         RtlInitUnicodeString(&g_Link, g_LinkText);
         st = IoCreateSymbolicLink(&g_Link, &name);
         if (!NT_SUCCESS(st)) IoDeleteDevice(g_Device);

@@ -8,7 +8,7 @@
 //   portfeed areas SERVICE         prints the driver's Areas log in hex and
 //       empties it
 //   portfeed probe PORT SIZE       one IOCTL_SCSI_GET_INQUIRY_DATA on
-//       \\.\ScsiN: into SIZE bytes: "ok RETURNED" or "error CODE"
+//       \\.\ScsiN: (N in decimal) into SIZE bytes: "ok RETURNED" or "error CODE"
 // (reg.exe and sc.exe would do the same, but in the guest, with explorer.exe
 // disabled, each of their runs took several seconds against well under one.)
 #include <windows.h>
@@ -175,7 +175,7 @@ static int Areas(const char* service)
 static int Probe(unsigned port, DWORD size)
 {
     char name[32];
-    snprintf(name, sizeof name, "\\\\.\\Scsi%x:", port);
+    snprintf(name, sizeof name, "\\\\.\\Scsi%u:", port);
     HANDLE h = OpenDevice(name);
     if (h == INVALID_HANDLE_VALUE) {
         printf("open error %lu\n", GetLastError());
@@ -199,7 +199,7 @@ int main(int argc, char** argv)
     if (argc == 5 && strcmp(argv[1], "set") == 0) return Set(argv[2], argv[3], argv[4]);
     if (argc == 3 && strcmp(argv[1], "areas") == 0) return Areas(argv[2]);
     if (argc == 4 && strcmp(argv[1], "probe") == 0)
-        return Probe((unsigned)strtoul(argv[2], NULL, 16), (DWORD)strtoul(argv[3], NULL, 0));
+        return Probe((unsigned)strtoul(argv[2], NULL, 10), (DWORD)strtoul(argv[3], NULL, 0));
     fprintf(stderr, "usage: portfeed add SERVICE DRIVE... | start SERVICE | set SERVICE NAME N|- | "
                     "areas SERVICE | probe PORT SIZE\n");
     return 2;
