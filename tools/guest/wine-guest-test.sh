@@ -294,7 +294,7 @@ scenario() {
     answer_waiting_clear '0\ny\ny\n'
     ca=$(($(lu_cmds a) - ca)); ch=$(($(lu_cmds h) - ch))
     { echo "$LIST0"; printf "$M8"; m9 0; printf "$M10"
-      m20 "$(printf '0002.%04X.0000000000000001.0000' $H1)"; } > /tmp/expected
+      m20 "$(printf '%04X.%04X.0000000000000001.0000' $PORT $H1)"; } > /tmp/expected
     check_run "another LU at the chosen address: message 20 for the LU chosen" /tmp/expected 3
     check_value "another LU at the chosen address: nothing to LU a, the identity read alone to LU h" \
         "0 1" "$ca $ch"
