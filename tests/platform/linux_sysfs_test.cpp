@@ -315,6 +315,37 @@ TEST(LinuxDrives, ClosedStandardDescriptorsNeverBecomeDrives)
     close(master);
 }
 
+TEST(LinuxOutput, ReaderGoneBeforeTheFirstByteLeavesTheExitCode)
+{
+    // SIGPIPE at its default action, as a shell starts the utility.
+    FAKE_ROOT none = MakeRoot();
+    FAKE_ROOT unmapped = MakeRoot();
+    AddHost(unmapped, 2);
+    AddDevice(unmapped, "2:0:1:44", "ZORBELT", "TQ44");
+    FAKE_ROOT guarded = MakeRoot();
+    fs::create_directories(guarded.Dir + "/sys/module/vrxfdrv");
+    struct {
+        const FAKE_ROOT& Root;
+        const char* Option;
+        int Code;
+    } const rows[] = {
+        {none, "-d", 0}, {none, "-c", 0}, {none, "-h", 0},
+        {unmapped, "-d", 3}, {guarded, "-d", 2}, {none, "-x", 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.Option) + " " + row.Root.Dir);
+        RunOptions opt;
+        opt.unsetEnv = {"LC_ALL", "LC_MESSAGES", "LANG"};
+        opt.env = {{"VRXPR_TEST_ROOT", row.Root.Dir}};
+        opt.defaultSigpipe = true;
+        opt.outputClosed = true;
+        RunResult res = RunProgram(LinuxTestExe(), {row.Option}, opt);
+        EXPECT_EQ(res.signal, 0);
+        EXPECT_EQ(res.code, row.Code);
+        EXPECT_EQ(res.err, "");
+    }
+}
+
 TEST(LinuxGuard, LoadedModuleOfAServiceNameMeansInstalled)
 {
     for (const char* name : {"VORXdsm", "vorxdsm", "vrxfdrv", "VRXFDRV"}) {

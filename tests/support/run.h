@@ -10,6 +10,7 @@ struct RunResult {
     std::string out;  // standard output, byte for byte
     std::string err;  // standard error
     int code = -1;    // exit code; -1 when killed or timed out
+    int signal = 0;   // the signal that ended the process, 0 when it exited
     bool timedOut = false;
 };
 
@@ -20,6 +21,11 @@ struct RunOptions {
     std::vector<std::string> unsetEnv;
     std::string cwd;              // empty: inherit
     int timeoutSec = 60;
+    // As a shell starts a program: SIGPIPE at its default action (this
+    // process ignores it, and children would inherit that).
+    bool defaultSigpipe = false;
+    // Standard output a pipe whose reader is gone before the run starts.
+    bool outputClosed = false;
 };
 
 RunResult RunProgram(const std::string& exe, const std::vector<std::string>& args,
