@@ -14,6 +14,7 @@
 #include <sys/sysmacros.h>
 #include <sys/utsname.h>
 #include <unistd.h>
+#include <vector>
 
 #include "run.h"
 
@@ -179,6 +180,39 @@ TEST(LinuxPorts, HostsFromSixteenOnArePortsOfTheirOwnNumber)
         char name[32];
         std::snprintf(name, sizeof name, "%04X.0000.0000000000000001.0005", host);
         ExpectFirstLu(r, name);
+    }
+}
+
+TEST(LinuxPorts, HostsPastSixteenBitsAreReachedAndFailTheirPort)
+{
+    // Such a host's devices cannot be addressed: the run ends at it, alone
+    // or after another host's LU, never with that LU listed and this one
+    // left out. Hosts without devices hide nothing.
+    struct {
+        std::vector<unsigned> Hosts;
+        std::vector<std::string> Devices;
+        std::string Out;
+        int Code;
+    } const rows[] = {
+        {{70000}, {"70000:0:1:5"}, "PortNo = 0x11170", 3},
+        {{2, 70000}, {"2:0:0:0", "70000:0:1:5"}, "PortNo = 0x11170", 3},
+        {{2, 65536, 70000}, {"2:0:0:0", "70000:0:0:0"}, "PortNo = 0x11170", 3},
+        {{2, 65535}, {"2:0:0:0", "65535:0:0:0"}, "PortNo = 0xffff", 3},
+        {{3, 4294967294u}, {"4294967294:0:0:0"}, "PortNo = 0xfffffffe", 3},
+        {{2, 70000}, {"2:0:0:0"}, "", 3},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Out + " " + row.Devices.back());
+        FAKE_ROOT r = MakeRoot();
+        for (unsigned h : row.Hosts) AddHost(r, h);
+        for (const std::string& d : row.Devices) AddDevice(r, d, "ZORBELT", "TQ22");
+        RunResult res = RunDisplay(r);
+        EXPECT_EQ(res.out,
+                  row.Out.empty()
+                      ? kNoDrive + std::string("0002.0000.0000000000000000.0000\n")
+                      : "ROVT10664-E An attempt to acquire Inquiry data failed. " + row.Out +
+                            ", Error Code = 0x32\n");
+        EXPECT_EQ(res.code, row.Code);
     }
 }
 

@@ -250,9 +250,9 @@ int SimPassThrough(const SIM_DRIVE& d, void* in, DWORD inSize, void* out, DWORD 
 }  // namespace
 
 // The Windows port names: one hexadecimal digit.
-unsigned QelVRXPR_GetPortCount()
+int QelVRXPR_GetNextPort(unsigned* pPort)
 {
-    return 16;
+    return *pPort < 16;
 }
 
 HANDLE QelVRXPR_OpenDevice(const char* name)

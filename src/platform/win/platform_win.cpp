@@ -19,9 +19,9 @@ void QelVRXPR_EndPlatform()
 }
 
 // "\\.\Scsi%1x:" names a port with one hexadecimal digit.
-unsigned QelVRXPR_GetPortCount()
+int QelVRXPR_GetNextPort(unsigned* pPort)
 {
-    return 16;
+    return *pPort < 16;
 }
 
 HANDLE QelVRXPR_OpenDevice(const char* name)
