@@ -16,19 +16,11 @@ const char* const kResv = R"({"host": "node-b", "type": 5})";
 SimRun RunClosed(const std::vector<std::string>& args, const std::string& storage,
                  const std::string& input)
 {
-    std::string dir = MakeTempDir();
-    std::string path = dir + "/state.json";
-    WriteFile(path, storage);
     RunOptions opt;
     opt.input = input;
-    opt.env = {{"VRXPR_SIM_STATE", path}};
-    opt.cwd = dir;
     opt.defaultSigpipe = true;
     opt.outputClosed = true;
-    SimRun run;
-    run.r = RunProgram(SimExe(), args, opt);
-    run.stateText = ReadFile(path);
-    return run;
+    return RunSimWith(args, storage, opt);
 }
 
 // Enough rows that the listing is written while the run goes on, not only

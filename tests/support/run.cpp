@@ -156,14 +156,20 @@ void WriteFile(const std::string& path, const std::string& content)
 SimRun RunSim(const std::vector<std::string>& args, const std::string& stateJson,
               const std::string& input, int timeoutSec)
 {
+    RunOptions opt;
+    opt.input = input;
+    opt.timeoutSec = timeoutSec;
+    return RunSimWith(args, stateJson, opt);
+}
+
+SimRun RunSimWith(const std::vector<std::string>& args, const std::string& stateJson,
+                  RunOptions opt)
+{
     std::string dir = MakeTempDir();
     std::string path = dir + "/state.json";
     WriteFile(path, stateJson);
-    RunOptions opt;
-    opt.input = input;
-    opt.env = {{"VRXPR_SIM_STATE", path}};
+    opt.env.push_back({"VRXPR_SIM_STATE", path});
     opt.cwd = dir;
-    opt.timeoutSec = timeoutSec;
     SimRun run;
     run.r = RunProgram(SimExe(), args, opt);
     run.stateText = ReadFile(path);

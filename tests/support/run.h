@@ -43,6 +43,10 @@ struct SimRun {
 };
 SimRun RunSim(const std::vector<std::string>& args, const std::string& stateJson,
               const std::string& input = "", int timeoutSec = 120);
+// The same with options of the caller's; the state file's variable and the
+// working directory are set here.
+SimRun RunSimWith(const std::vector<std::string>& args, const std::string& stateJson,
+                  RunOptions opt);
 // A /bin/sh script with $0 the vrxpr-sim executable, $1 dir and the state
 // file dir/state.json: for runs that share the storage with others.
 RunResult SimShell(const std::string& script, const std::string& dir, int timeoutSec = 120);
