@@ -97,10 +97,15 @@ void MapDrives()
     for (LU_INFO* p = g_LuHead; p != nullptr; p = p->pNext) ++remaining;
 
     char name[DEVICE_NAME_LEN];
+    char refused[DEVICE_NAME_LEN] = "";  // the first drive that refused us
     for (int drive = 0; drive < PHYS_DRIVE_MAX; ++drive) {
         std::snprintf(name, sizeof name, g_PfDriveNameFmt, drive);
         HANDLE h = QelVRXPR_OpenDevice(name);
-        if (h == INVALID_HANDLE_VALUE) continue;
+        if (h == INVALID_HANDLE_VALUE) {
+            if (refused[0] == '\0' && QelVRXPR_GetLastErr() == ERROR_ACCESS_DENIED)
+                std::snprintf(refused, sizeof refused, "%s", name);
+            continue;
+        }
         SCSI_ADDRESS addr;
         if (!QelVRXPR_ReadDriveAddress(h, &addr)) {
             QelVRXPR_CloseDevice(h);
@@ -119,6 +124,13 @@ void MapDrives()
 
     for (LU_INFO* p = g_LuHead; p != nullptr; p = p->pNext) {
         if (p->PhysDriveNo == -1) {
+            // Without the rights to open drives (Linux: not root) every one
+            // refuses: that, not a missing drive, is what the operator
+            // must hear.
+            if (refused[0] != '\0') {
+                QelVRXPR_PutMsg(MSG_OPEN_FAILED, refused);
+                QelVRXPR_Exit(EXIT_FAILURE_IO);
+            }
             char luName[LU_NAME_LEN];
             QelVRXPR_MakeLUName_Node(p, luName);
             QelVRXPR_PutMsg(MSG_NO_DRIVE, luName);
@@ -207,8 +219,7 @@ void QelVRXPR_ScanInquiryData(uint32_t PortNo, const uint8_t* data, size_t len)
 void QelVRXPR_GetLUList()
 {
     char name[DEVICE_NAME_LEN];
-    unsigned ports = QelVRXPR_GetPortCount();
-    for (unsigned port = 0; port < ports; ++port) {
+    for (unsigned port = 0; QelVRXPR_GetNextPort(&port); ++port) {
         std::snprintf(name, sizeof name, g_PfPortNameFmt, port);
         HANDLE h = QelVRXPR_OpenDevice(name);
         if (h == INVALID_HANDLE_VALUE) {

@@ -139,11 +139,12 @@ void QelVRXPR_StartPlatform();
 // Called by the exit routine just before the process ends.
 void QelVRXPR_EndPlatform();
 
-// How many port numbers discovery tries, from 0: 256 where ports are named
-// "\\.\Scsi%u:" (Windows, simulated storage: SCSI_ADDRESS.PortNumber is one
-// byte); on Linux one past the highest SCSI host present, below 65536 (the
-// LU name's four digits).
-unsigned QelVRXPR_GetPortCount();
+// The port discovery tries next: non-zero with *pPort moved to the lowest
+// port number at or above it, zero when none is left. Every port from 0 to
+// 255 where ports are named "\\.\Scsi%u:" (Windows, simulated storage:
+// SCSI_ADDRESS.PortNumber is one byte); on Linux the SCSI hosts present,
+// whatever their numbers.
+int QelVRXPR_GetNextPort(unsigned* pPort);
 
 // CreateFileA(name, GENERIC_READ|GENERIC_WRITE, FILE_SHARE_READ|FILE_SHARE_WRITE,
 // NULL, OPEN_EXISTING, 0, NULL). INVALID_HANDLE_VALUE on failure.

@@ -238,11 +238,33 @@ TEST(Discovery, RefusedDriveIsPassedOverWhileAnotherReachesTheLu)
     EXPECT_EQ(other.r.code, 0);
     EXPECT_EQ(other.r.out, kHeader + Row(0, "0002.0000.0000000000000000.0000") + kDone);
 
-    SimRun alone = RunSim({"-d"}, State(ports, refused, lus));
-    EXPECT_EQ(alone.r.code, 3);
-    EXPECT_EQ(alone.r.out,
-              "ROVT10667-C An attempt to the get physical drive number failed. LU = "
-              "0002.0000.0000000000000000.0000\n");
+    // No drive reaches the LU: a drive that refused for lack of rights
+    // (the first of them) is named, before any command; any other failure
+    // to open leaves the LU without a drive.
+    const char* const kNoDrive =
+        "ROVT10667-C An attempt to the get physical drive number failed. LU = "
+        "0002.0000.0000000000000000.0000\n";
+    struct {
+        const char* Drives;
+        std::string Out;
+    } const rows[] = {
+        {"{\"drive\": 0, \"open_error\": 5}",
+         "ROVT10668-E An attempt to open a device failed. Device name = \\\\.\\PhysicalDrive0\n"},
+        {"{\"drive\": 2, \"open_error\": 32}, {\"drive\": 3, \"address_error\": 50},"
+         "{\"drive\": 7, \"open_error\": 5}, {\"drive\": 9, \"open_error\": 5}",
+         "ROVT10668-E An attempt to open a device failed. Device name = \\\\.\\PhysicalDrive7\n"},
+        {"{\"drive\": 0, \"open_error\": 32}, {\"drive\": 1, \"open_error\": 2}", kNoDrive},
+        {"", kNoDrive},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Drives);
+        SimRun alone = RunSim({"-d"}, State(ports, row.Drives, lus));
+        EXPECT_EQ(alone.r.code, 3);
+        EXPECT_EQ(alone.r.out, row.Out);
+        EXPECT_TRUE(Requests(alone.stateText).empty());
+        // Every drive name was tried first.
+        EXPECT_EQ(DriveOpens(alone.stateText).size(), 32768u);
+    }
 }
 
 // Port data built by hand: header, bus table, records.

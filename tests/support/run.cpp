@@ -38,12 +38,18 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
         pipe2(errPipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
 
+    // Closed before the child exists, so that its first write meets no reader.
+    if (opt.outputClosed) {
+        close(outPipe[0]);
+        outPipe[0] = -1;
+    }
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         dup2(inPipe[0], 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
+        if (opt.defaultSigpipe) signal(SIGPIPE, SIG_DFL);
         if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0) _exit(127);
         for (const auto& name : opt.unsetEnv) unsetenv(name.c_str());
         for (const auto& kv : opt.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
@@ -69,7 +75,7 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
     fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
     fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
     if (inFd >= 0) fcntl(inFd, F_SETFL, O_NONBLOCK);
-    int outFd = outPipe[0], errFd = errPipe[0];
+    int outFd = outPipe[0], errFd = errPipe[0];  // outFd -1 when output is closed
     double deadline = Now() + opt.timeoutSec;
     char buf[65536];
     while (outFd >= 0 || errFd >= 0) {
@@ -117,6 +123,7 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
     int status = 0;
     waitpid(pid, &status, 0);
     if (!r.timedOut && WIFEXITED(status)) r.code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
     return r;
 }
 
@@ -149,14 +156,20 @@ void WriteFile(const std::string& path, const std::string& content)
 SimRun RunSim(const std::vector<std::string>& args, const std::string& stateJson,
               const std::string& input, int timeoutSec)
 {
+    RunOptions opt;
+    opt.input = input;
+    opt.timeoutSec = timeoutSec;
+    return RunSimWith(args, stateJson, opt);
+}
+
+SimRun RunSimWith(const std::vector<std::string>& args, const std::string& stateJson,
+                  RunOptions opt)
+{
     std::string dir = MakeTempDir();
     std::string path = dir + "/state.json";
     WriteFile(path, stateJson);
-    RunOptions opt;
-    opt.input = input;
-    opt.env = {{"VRXPR_SIM_STATE", path}};
+    opt.env.push_back({"VRXPR_SIM_STATE", path});
     opt.cwd = dir;
-    opt.timeoutSec = timeoutSec;
     SimRun run;
     run.r = RunProgram(SimExe(), args, opt);
     run.stateText = ReadFile(path);

@@ -10,6 +10,7 @@ struct RunResult {
     std::string out;  // standard output, byte for byte
     std::string err;  // standard error
     int code = -1;    // exit code; -1 when killed or timed out
+    int signal = 0;   // the signal that ended the process, 0 when it exited
     bool timedOut = false;
 };
 
@@ -20,6 +21,11 @@ struct RunOptions {
     std::vector<std::string> unsetEnv;
     std::string cwd;              // empty: inherit
     int timeoutSec = 60;
+    // As a shell starts a program: SIGPIPE at its default action (this
+    // process ignores it, and children would inherit that).
+    bool defaultSigpipe = false;
+    // Standard output a pipe whose reader is gone before the run starts.
+    bool outputClosed = false;
 };
 
 RunResult RunProgram(const std::string& exe, const std::vector<std::string>& args,
@@ -37,6 +43,10 @@ struct SimRun {
 };
 SimRun RunSim(const std::vector<std::string>& args, const std::string& stateJson,
               const std::string& input = "", int timeoutSec = 120);
+// The same with options of the caller's; the state file's variable and the
+// working directory are set here.
+SimRun RunSimWith(const std::vector<std::string>& args, const std::string& stateJson,
+                  RunOptions opt);
 // A /bin/sh script with $0 the vrxpr-sim executable, $1 dir and the state
 // file dir/state.json: for runs that share the storage with others.
 RunResult SimShell(const std::string& script, const std::string& dir, int timeoutSec = 120);

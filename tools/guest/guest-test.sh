@@ -100,6 +100,24 @@ check_run "display: exact listing of every managed LU through both hosts" /tmp/e
 states $YA $YB $YC $YU > /tmp/after
 check_same "display: PR generation, keys and reservations unchanged" /tmp/before /tmp/after
 
+# ---- not root: every sg device refuses the open ------------------------------
+# Discovery reads sysfs (open to all), then the mapping meets /dev/sgN, root's
+# alone: message 18 names the first of them, and nothing reaches any LU.
+echo 'root:x:0:0:root:/:/bin/sh' > /etc/passwd
+echo 'operator:x:1000:1000:operator:/tmp:/bin/sh' >> /etc/passwd
+printf 'root:x:0:\noperator:x:1000:\n' > /etc/group
+FIRST_SG=$(ls /dev | sed -n 's/^sg\([0-9][0-9]*\)$/\1/p' | sort -n | head -n1)
+printf 'ROVT10668-E An attempt to open a device failed. Device name = /dev/sg%s\n' $FIRST_SG \
+    > /tmp/expected
+cmds_before="$(lu_cmds a) $(lu_cmds b) $(lu_cmds u) $(lu_cmds c)"
+for opt in -d -c; do
+    printf '0\ny\ny\n' | su operator -c "vrxpr $opt" >/tmp/out 2>/tmp/err
+    echo $? > /tmp/rc
+    check_run "not root: $opt stops with message 18 naming /dev/sg$FIRST_SG" /tmp/expected 3
+done
+check_value "not root: no command reached any LU" "$cmds_before" \
+    "$(lu_cmds a) $(lu_cmds b) $(lu_cmds u) $(lu_cmds c)"
+
 # ---- cancelled clears change nothing ----------------------------------------
 check_cancels "$LIST0" 1
 

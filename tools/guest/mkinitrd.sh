@@ -21,6 +21,8 @@ packed_only="scsi_debug"
 
 stage=$(mktemp -d "$cache/stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
+# mktemp's 0700 would become the guest's /, closed to any user but root.
+chmod 755 "$stage"
 # LIO keeps reservation state under db_root (/etc/target when it exists, else
 # /var/target); a PR OUT that cannot write it ends in NOT READY.
 mkdir -p "$stage"/{bin,sbin,usr/bin,usr/sbin,lib64,lib/x86_64-linux-gnu,proc,sys,dev,tmp,run,var/target/pr,etc/target/pr,guest}

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <iconv.h>
 #include <unistd.h>
@@ -129,9 +130,12 @@ bool QelVRXPR_Convert(iconv_t cd, const char* text, size_t len)
 // A standard descriptor left closed by whoever started us would be the
 // number the next open gets: a drive would then take the messages (or give
 // the answers). /dev/null holds each such place; a directory when even
-// that cannot be opened, since writes into it fail.
+// that cannot be opened, since writes into it fail. A reader that goes away
+// (vrxpr -d | head) must not kill the run: what is written is not checked,
+// and the exit code is the run's own, after a clear as much as anywhere.
 void QelVRXPR_StartPlatform()
 {
+    (void)std::signal(SIGPIPE, SIG_IGN);
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
         int held = open("/dev/null", O_RDWR);

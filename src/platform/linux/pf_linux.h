@@ -23,6 +23,21 @@
 #define PF_DRIVER_ERROR_MASK 0x07  // DRIVER_SENSE (0x08) alone is no error
 
 #define PF_PATH_LEN PATH_MAX
+#define PF_BYTE_MAX 0xFF
+
+enum { PF_HANDLE_FREE = 0, PF_HANDLE_PORT = 1, PF_HANDLE_DRIVE = 2 };
+
+struct PF_HANDLE {
+    int Kind;
+    int Fd;
+    unsigned Host;
+    long Drive;  // N of the /dev/sgN it was opened as; -1 for any other name
+    // A port's records as first gathered: a caller asking again with a
+    // larger area gets them without the host's devices being read again.
+    bool HasArea;
+    uint8_t* Area;
+    size_t AreaLen;
+};
 
 // Where the layer finds /sys, /dev and /lib/modules: the path itself in the
 // installed utility (root_linux.cpp); under a made-up root in the test build
@@ -30,6 +45,23 @@
 // errno ENAMETOOLONG when it does not fit. The layer keeps to the C library:
 // the C++ one would be loaded at every start for a few strings.
 const char* QelVRXPR_MakeRootPath(const char* absPath, char* buf);
+
+// Sets the last error; 0, the failed request's result.
+int QelVRXPR_FailWith(DWORD err);
+
+// Decimal digits only, advancing p; false when there is none.
+bool QelVRXPR_ParseNumber(const char*& p, uint64_t* pValue);
+// "H:C:T:L" of a SCSI device's sysfs name, with the whole LUN.
+bool QelVRXPR_ParseDeviceName(const char* name, uint64_t* hctl);
+// "/sys/class/scsi_host/hostN" as discovery names a port.
+bool QelVRXPR_ParsePortName(const char* name, unsigned* pHost);
+
+// The requests of a port or drive handle (hosts_linux.cpp,
+// address_linux.cpp, sgio_linux.cpp), as DeviceIoControl answers them.
+int QelVRXPR_GetInquiryData(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned);
+int QelVRXPR_GetAddress(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned);
+int QelVRXPR_PassThrough(const PF_HANDLE* ph, void* in, DWORD inSize, void* out, DWORD outSize,
+                         DWORD* pReturned);
 
 // errno as the Windows code the logic expects for it.
 DWORD QelVRXPR_MapErrno(int err);

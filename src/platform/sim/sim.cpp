@@ -254,10 +254,10 @@ int SimPassThrough(const SIM_DRIVE& d, void* in, DWORD inSize, void* out, DWORD 
 
 }  // namespace
 
-// The Windows port numbers: one byte.
-unsigned QelVRXPR_GetPortCount()
+// The Windows port numbers: one byte, each name tried.
+int QelVRXPR_GetNextPort(unsigned* pPort)
 {
-    return 256;
+    return *pPort < 256;
 }
 
 HANDLE QelVRXPR_OpenDevice(const char* name)

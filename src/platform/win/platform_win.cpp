@@ -17,10 +17,10 @@ void QelVRXPR_EndPlatform()
 }
 
 // Every port driver links \DosDevices\Scsi%d: with the lowest free number,
-// and SCSI_ADDRESS.PortNumber is one byte.
-unsigned QelVRXPR_GetPortCount()
+// and SCSI_ADDRESS.PortNumber is one byte: each name is tried.
+int QelVRXPR_GetNextPort(unsigned* pPort)
 {
-    return 256;
+    return *pPort < 256;
 }
 
 HANDLE QelVRXPR_OpenDevice(const char* name)

@@ -102,8 +102,9 @@ TEST(LinuxInquiryArea, RecordsHoldThe36FirstBytesOnEightByteBoundaries)
     Put32(want, 16, 168);
     PutRecord(want, 24, 0, 0, 7, false, shortInq, 72);
     PutRecord(want, 72, 0, 0, 9, false, "", 120);
-    PutRecord(want, 120, 0, 1, 0, true, longInq, 0);
-    PutRecord(want, 168, 1, 2, 3, true, midInq, 0);
+    // A bound driver does not show: discovery selects by INQUIRY data alone.
+    PutRecord(want, 120, 0, 1, 0, false, longInq, 0);
+    PutRecord(want, 168, 1, 2, 3, false, midInq, 0);
 
     ANSWER a = Ask(3, 16384);
     ASSERT_EQ(a.Ok, 1);

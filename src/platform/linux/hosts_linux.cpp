@@ -1,0 +1,258 @@
+// Ports are SCSI hosts: which hosts there are, and each host's devices laid
+// out as a Windows port driver's inquiry data.
+#include "platform/linux/pf_linux.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+#define PF_HOST_DIR "/sys/class/scsi_host"
+#define PF_PORT_PREFIX PF_HOST_DIR "/host"
+#define PF_SCSI_DEVICES "/sys/bus/scsi/devices"
+// As a Windows port driver does: each record has room for the first 36
+// bytes of INQUIRY data (zeros past what the device gave), whatever the
+// device keeps beyond them.
+#define PF_INQUIRY_KEEP 36
+#define PF_RECORD_ALIGN 8
+#define PF_BUS_MAX 255
+// Port numbers stop one short of the largest, so that the port after the
+// last one is still a number.
+#define PF_HOST_LIMIT 0xFFFFFFFFu
+
+struct PF_SCSI_DEV {
+    uint64_t Channel;
+    uint64_t Target;
+    uint64_t Lun;
+    size_t InquiryLen;
+    uint8_t Inquiry[PF_INQUIRY_KEEP];
+};
+
+// "hostN" as the class folder lists it.
+bool QelVRXPR_ParseHostEntry(const char* name, const char* prefix, unsigned* pHost)
+{
+    size_t n = std::strlen(prefix);
+    if (std::strncmp(name, prefix, n) != 0) return false;
+    const char* p = name + n;
+    uint64_t host;
+    if (!QelVRXPR_ParseNumber(p, &host) || *p != '\0' || host >= PF_HOST_LIMIT) return false;
+    *pHost = (unsigned)host;
+    return true;
+}
+
+bool QelVRXPR_ReadInquiry(int devFd, PF_SCSI_DEV* pDev)
+{
+    int fd = openat(devFd, "inquiry", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    size_t len = 0;
+    while (len < sizeof pDev->Inquiry) {
+        ssize_t n = read(fd, pDev->Inquiry + len, sizeof pDev->Inquiry - len);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        len += (size_t)n;
+    }
+    close(fd);
+    pDev->InquiryLen = len;
+    return true;
+}
+
+// The host's devices, in the order the records are chained, into an array
+// the caller frees.
+int QelVRXPR_ListHostDevices(unsigned host, PF_SCSI_DEV** pDevs, size_t* pCount)
+{
+    *pDevs = nullptr;
+    *pCount = 0;
+    char buf[PF_PATH_LEN];
+    const char* base = QelVRXPR_MakeRootPath(PF_SCSI_DEVICES, buf);
+    DIR* dir = base != nullptr ? opendir(base) : nullptr;
+    if (dir == nullptr) {
+        // No SCSI bus registered at all: no devices, not an error.
+        return errno == ENOENT ? 1 : QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+    }
+    PF_SCSI_DEV* found = nullptr;
+    size_t count = 0, cap = 0;
+    while (dirent* e = readdir(dir)) {
+        uint64_t hctl[4];
+        if (!QelVRXPR_ParseDeviceName(e->d_name, hctl) || hctl[0] != host) continue;
+        // The port's records have a byte for each number: such a device
+        // cannot be listed, and leaving it out would hide an LU.
+        if (hctl[0] > PF_BYTE_MAX || hctl[1] >= PF_BUS_MAX || hctl[2] > PF_BYTE_MAX ||
+            hctl[3] > PF_BYTE_MAX) {
+            closedir(dir);
+            std::free(found);
+            return QelVRXPR_FailWith(ERROR_NOT_SUPPORTED);
+        }
+        if (count == cap) {
+            cap = cap == 0 ? 64 : cap * 2;
+            void* grown = std::realloc(found, cap * sizeof *found);
+            if (grown == nullptr) {
+                closedir(dir);
+                std::free(found);
+                return QelVRXPR_FailWith(PF_ERROR_NOT_ENOUGH_MEMORY);
+            }
+            found = static_cast<PF_SCSI_DEV*>(grown);
+        }
+        PF_SCSI_DEV& dev = found[count];
+        dev.Channel = hctl[1];
+        dev.Target = hctl[2];
+        dev.Lun = hctl[3];
+        // The entry leads deep into the device tree: walked once per device.
+        // A device going away between the listing and the read is skipped.
+        int devFd = openat(dirfd(dir), e->d_name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (devFd < 0) continue;
+        bool read = QelVRXPR_ReadInquiry(devFd, &dev);
+        close(devFd);
+        if (read) ++count;
+    }
+    closedir(dir);
+    // Channel, target and LUN each fit a byte here, so one number orders them.
+    std::sort(found, found + count, [](const PF_SCSI_DEV& a, const PF_SCSI_DEV& b) {
+        return ((a.Channel << 16) | (a.Target << 8) | a.Lun) <
+               ((b.Channel << 16) | (b.Target << 8) | b.Lun);
+    });
+    *pDevs = found;
+    *pCount = count;
+    return 1;
+}
+
+void QelVRXPR_PutU32(uint8_t* area, size_t at, uint32_t v)
+{
+    std::memcpy(area + at, &v, sizeof v);
+}
+
+size_t QelVRXPR_AlignRecord(size_t at)
+{
+    return (at + PF_RECORD_ALIGN - 1) / PF_RECORD_ALIGN * PF_RECORD_ALIGN;
+}
+
+// DeviceClaimed stays 0: discovery selects by the INQUIRY data alone.
+bool QelVRXPR_BuildInquiryData(PF_HANDLE* ph)
+{
+    PF_SCSI_DEV* devs;
+    size_t count;
+    if (!QelVRXPR_ListHostDevices(ph->Host, &devs, &count)) return false;
+
+    size_t buses = count == 0 ? 0 : devs[count - 1].Channel + 1;
+    size_t head = offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + buses * sizeof(SCSI_BUS_DATA);
+    head = std::max(head, sizeof(SCSI_ADAPTER_BUS_INFO));
+    const size_t record = offsetof(SCSI_INQUIRY_DATA, InquiryData) + PF_INQUIRY_KEEP;
+    size_t size = head;
+    for (size_t i = 0; i < count; ++i) size = QelVRXPR_AlignRecord(size) + record;
+    uint8_t* area = static_cast<uint8_t*>(std::calloc(size, 1));
+    if (area == nullptr) {
+        std::free(devs);
+        return QelVRXPR_FailWith(PF_ERROR_NOT_ENOUGH_MEMORY);
+    }
+    area[offsetof(SCSI_ADAPTER_BUS_INFO, NumberOfBuses)] = (uint8_t)buses;
+
+    size_t end = head;
+    size_t prevNext = 0;  // where the previous record of this bus keeps its link
+    uint64_t prevChannel = UINT64_MAX;
+    for (size_t i = 0; i < count; ++i) {
+        const PF_SCSI_DEV& d = devs[i];
+        size_t at = QelVRXPR_AlignRecord(end);
+        end = at + record;
+
+        uint8_t* rec = area + at;
+        rec[offsetof(SCSI_INQUIRY_DATA, PathId)] = (uint8_t)d.Channel;
+        rec[offsetof(SCSI_INQUIRY_DATA, TargetId)] = (uint8_t)d.Target;
+        rec[offsetof(SCSI_INQUIRY_DATA, Lun)] = (uint8_t)d.Lun;
+        QelVRXPR_PutU32(area, at + offsetof(SCSI_INQUIRY_DATA, InquiryDataLength),
+                        (uint32_t)d.InquiryLen);
+        std::memcpy(rec + offsetof(SCSI_INQUIRY_DATA, InquiryData), d.Inquiry, d.InquiryLen);
+
+        size_t bus = offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + d.Channel * sizeof(SCSI_BUS_DATA);
+        if (d.Channel != prevChannel) {
+            QelVRXPR_PutU32(area, bus + offsetof(SCSI_BUS_DATA, InquiryDataOffset), (uint32_t)at);
+            prevChannel = d.Channel;
+        } else {
+            QelVRXPR_PutU32(area, prevNext, (uint32_t)at);
+        }
+        uint8_t& units = area[bus + offsetof(SCSI_BUS_DATA, NumberOfLogicalUnits)];
+        if (units < 0xFF) ++units;
+        prevNext = at + offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset);
+    }
+    std::free(devs);
+    ph->Area = area;
+    ph->AreaLen = size;
+    ph->HasArea = true;
+    return true;
+}
+
+}  // namespace
+
+// Decimal digits only, no sign, no leading space: what strtoul accepts
+// beyond that is not a sysfs name. A value past 64 bits reads as the
+// largest one, which fits no field either.
+bool QelVRXPR_ParseNumber(const char*& p, uint64_t* pValue)
+{
+    if (*p < '0' || *p > '9') return false;
+    uint64_t v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        unsigned d = (unsigned)(*p - '0');
+        v = v > (UINT64_MAX - d) / 10 ? UINT64_MAX : v * 10 + d;
+    }
+    *pValue = v;
+    return true;
+}
+
+// Anything else in the folder (targets, hosts) is not a device.
+bool QelVRXPR_ParseDeviceName(const char* name, uint64_t* hctl)
+{
+    const char* p = name;
+    for (int i = 0; i < 4; ++i) {
+        if (!QelVRXPR_ParseNumber(p, &hctl[i])) return false;
+        if (i < 3) {
+            if (*p != ':') return false;
+            ++p;
+        }
+    }
+    return *p == '\0';
+}
+
+bool QelVRXPR_ParsePortName(const char* name, unsigned* pHost)
+{
+    return QelVRXPR_ParseHostEntry(name, PF_PORT_PREFIX, pHost);
+}
+
+int QelVRXPR_GetInquiryData(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned)
+{
+    if (!ph->HasArea && !QelVRXPR_BuildInquiryData(ph)) return 0;
+    if (out == nullptr || ph->AreaLen > outSize) return QelVRXPR_FailWith(ERROR_MORE_DATA);
+    std::memcpy(out, ph->Area, ph->AreaLen);
+    if (pReturned != nullptr) *pReturned = (DWORD)ph->AreaLen;
+    return 1;
+}
+
+// Host numbers only grow on some kernels (iSCSI sessions, adapters coming
+// back), and a host of any number may hold an LU: each step reads the
+// class folder once and goes straight to the next host there, so the scan
+// costs one folder read per host present, whatever their numbers.
+int QelVRXPR_GetNextPort(unsigned* pPort)
+{
+    char buf[PF_PATH_LEN];
+    const char* path = QelVRXPR_MakeRootPath(PF_HOST_DIR, buf);
+    DIR* dir = path != nullptr ? opendir(path) : nullptr;
+    if (dir == nullptr) {
+        // Unreadable: port 0's open then reports why.
+        return errno != ENOENT && *pPort == 0;
+    }
+    bool found = false;
+    unsigned next = 0;
+    while (dirent* e = readdir(dir)) {
+        unsigned host;
+        if (QelVRXPR_ParseHostEntry(e->d_name, "host", &host) && host >= *pPort &&
+            (!found || host < next)) {
+            next = host;
+            found = true;
+        }
+    }
+    closedir(dir);
+    if (found) *pPort = next;
+    return found;
+}
