@@ -12,11 +12,7 @@ const size_t SIM_T10_VENDOR_LEN = 8;
 
 void SimInvalidField(SIM_ANSWER* a)
 {
-    a->Status = 0x02;
-    a->HasSense = true;
-    a->SenseKey = 0x05;  // ILLEGAL REQUEST
-    a->Asc = 0x24;       // INVALID FIELD IN CDB
-    a->Ascq = 0x00;
+    SimSetCheck(a, 0x05, 0x24, 0x00);  // ILLEGAL REQUEST, INVALID FIELD IN CDB
 }
 
 void SimPutPage(std::vector<uint8_t>* d, uint8_t pdt, uint8_t page, const std::vector<uint8_t>& body)

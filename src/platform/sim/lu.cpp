@@ -34,15 +34,6 @@ const SIM_CMD_NAME g_SimCmdNames[] = {
     {SIM_OP_PR_OUT, 0x06, "REGISTER AND IGNORE EXISTING KEY"},
 };
 
-void SimSetCheck(SIM_ANSWER* a, uint8_t key, uint8_t asc, uint8_t ascq)
-{
-    a->Status = SIM_STATUS_CHECK;
-    a->HasSense = true;
-    a->SenseKey = key;
-    a->Asc = asc;
-    a->Ascq = ascq;
-}
-
 uint64_t SimReadBE64(const uint8_t* p)
 {
     uint64_t v = 0;
@@ -230,6 +221,15 @@ bool SimLoadFaults(const SIM_JSON& faults, const std::string& fw, SIM_LU* lu, st
 }
 
 }  // namespace
+
+void SimSetCheck(SIM_ANSWER* a, uint8_t key, uint8_t asc, uint8_t ascq)
+{
+    a->Status = SIM_STATUS_CHECK;
+    a->HasSense = true;
+    a->SenseKey = key;
+    a->Asc = asc;
+    a->Ascq = ascq;
+}
 
 void SimAnswerCdb(SIM_LU* lu, const std::string& nexus, const uint8_t* cdb, size_t cdbLen,
                   const uint8_t* dataOut, size_t dataOutLen, SIM_ANSWER* a)

@@ -138,6 +138,8 @@ struct SIM_ANSWER {
     uint8_t SenseKey = 0, Asc = 0, Ascq = 0;
 };
 
+// CHECK CONDITION with fixed-format sense data.
+void SimSetCheck(SIM_ANSWER* answer, uint8_t key, uint8_t asc, uint8_t ascq);
 // INQUIRY (a CDB of at least 6 bytes), standard data or a page.
 void SimAnswerInquiry(const SIM_LU& lu, const uint8_t* cdb, SIM_ANSWER* answer);
 // dataOut is what the initiator sent (dataOutLen 0 for a data-in request).
