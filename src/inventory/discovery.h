@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "inventory/records.h"
+#include "records/records.h"
 #include "platform/platform.h"
 
 #define INQUIRY_BUF_LEN 16384        // the first area a port is read into

@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "inventory/records.h"
+#include "records/records.h"
 #include "operator/operator.h"
 #include "platform/platform.h"
 

@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "inventory/records.h"
+#include "records/records.h"
 #include "operator/msg.h"
 #include "operator/operator.h"
 #include "platform/platform.h"

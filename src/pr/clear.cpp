@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "guard/guard.h"
-#include "inventory/records.h"
+#include "records/records.h"
 #include "operator/msg.h"
 #include "operator/operator.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "guard/guard.h"
-#include "inventory/records.h"
+#include "records/records.h"
 #include "operator/msg.h"
 #include "operator/operator.h"
 

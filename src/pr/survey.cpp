@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "inventory/discovery.h"
-#include "inventory/records.h"
+#include "records/records.h"
 #include "operator/msg.h"
 #include "operator/operator.h"
 

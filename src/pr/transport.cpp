@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "inventory/discovery.h"
-#include "inventory/records.h"
+#include "records/records.h"
 #include "operator/msg.h"
 #include "operator/operator.h"
 
@@ -25,10 +25,15 @@ static_assert(offsetof(PR_REQUEST, Filler) == sizeof(SCSI_PASS_THROUGH_DIRECT),
               "request block layout");
 static_assert(offsetof(PR_REQUEST, SenseBuf) == sizeof(SCSI_PASS_THROUGH_DIRECT) + 4,
               "request block layout");
+static_assert(sizeof(PR_REQUEST::SenseBuf) == 32, "request block layout");
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(sizeof(PR_REQUEST) == 80, "32-bit request block");
 static_assert(offsetof(PR_REQUEST, SenseBuf) == 48, "32-bit request block");
+#else
+static_assert(sizeof(PR_REQUEST) == 96, "64-bit request block");
+static_assert(offsetof(PR_REQUEST, SenseBuf) == 60, "64-bit request block");
 #endif
+static_assert(alignof(PR_DATA) == PR_DATA_ALIGN, "pass-through data alignment");
 static_assert(PR_OUT_PARAM_LEN <= PR_DATA_LEN, "parameter list fits the data buffer");
 static_assert(PR_IDENT_ALLOC <= 0xFFFF, "INQUIRY's allocation length has two bytes");
 

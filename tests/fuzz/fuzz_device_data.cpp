@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "inventory/discovery.h"
-#include "inventory/records.h"
+#include "records/records.h"
 #include "pr/pr.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "inventory/discovery.h"
-#include "inventory/records.h"
+#include "records/records.h"
 #include "run.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "inventory/records.h"
+#include "records/records.h"
 #include "operator/operator.h"
 #include "pr/pr.h"
 #include "pr_storage.h"

@@ -1,4 +1,4 @@
-#include "inventory/records.h"
+#include "records/records.h"
 
 #include <cstdio>
 #include <cstdlib>

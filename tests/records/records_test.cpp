@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "inventory/records.h"
+#include "records/records.h"
 
 namespace {
 
