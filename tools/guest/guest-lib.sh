@@ -105,9 +105,9 @@ now_cs() {
 }
 
 # ---- many LUs -------------------------------------------------------------
-# A LUN is one byte on the way to the utility, so a host's LUs beyond 200
-# go to a second target (TPG) of the same SCSI host.
-MANY_PER_TARGET=200
+# A host's LUs beyond MANY_PER_TARGET go to a second target (TPG) of the
+# same SCSI host; the bench also lays them all on one target (LUNs 0 to N-1).
+MANY_PER_TARGET=${MANY_PER_TARGET:-200}
 
 # N managed LUs named PREFIXi, exported in order through two SCSI hosts
 # (loopback WWNs W1 and W2). Returns once every path has its sg device.
