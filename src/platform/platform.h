@@ -73,45 +73,27 @@ typedef struct _SCSI_BUS_DATA {
     ULONG InquiryDataOffset;
 } SCSI_BUS_DATA;
 
+// The numbers of a SCSI address: a byte each on Windows, Linux's own
+// widths in its build.
 #ifdef VRXPR_SEAM_WIDE
-
-typedef uint64_t ULONGLONG;
-
-// A bus is a channel: the table has one entry for each up to the highest.
-typedef struct _SCSI_ADAPTER_BUS_INFO {
-    ULONG NumberOfBuses;
-    SCSI_BUS_DATA BusData[1];
-} SCSI_ADAPTER_BUS_INFO;
-
-typedef struct _SCSI_INQUIRY_DATA {
-    ULONG PathId;
-    ULONG TargetId;
-    ULONGLONG Lun;
-    BOOLEAN DeviceClaimed;
-    ULONG InquiryDataLength;
-    ULONG NextInquiryDataOffset;
-    UCHAR InquiryData[1];
-} SCSI_INQUIRY_DATA;
-
-typedef struct _SCSI_ADDRESS {
-    ULONG Length;
-    ULONG PortNumber;
-    ULONG PathId;
-    ULONG TargetId;
-    ULONGLONG Lun;
-} SCSI_ADDRESS;
-
+typedef ULONG VRX_SCSI_NUMBER;
+typedef uint64_t VRX_SCSI_LUN;
 #else
+typedef UCHAR VRX_SCSI_NUMBER;
+typedef UCHAR VRX_SCSI_LUN;
+#endif
 
+// Buses are positions in this table; in the Linux build one for each
+// channel up to the highest.
 typedef struct _SCSI_ADAPTER_BUS_INFO {
-    UCHAR NumberOfBuses;
+    VRX_SCSI_NUMBER NumberOfBuses;
     SCSI_BUS_DATA BusData[1];
 } SCSI_ADAPTER_BUS_INFO;
 
 typedef struct _SCSI_INQUIRY_DATA {
-    UCHAR PathId;
-    UCHAR TargetId;
-    UCHAR Lun;
+    VRX_SCSI_NUMBER PathId;
+    VRX_SCSI_NUMBER TargetId;
+    VRX_SCSI_LUN Lun;
     BOOLEAN DeviceClaimed;
     ULONG InquiryDataLength;
     ULONG NextInquiryDataOffset;
@@ -120,13 +102,11 @@ typedef struct _SCSI_INQUIRY_DATA {
 
 typedef struct _SCSI_ADDRESS {
     ULONG Length;
-    UCHAR PortNumber;
-    UCHAR PathId;
-    UCHAR TargetId;
-    UCHAR Lun;
+    VRX_SCSI_NUMBER PortNumber;
+    VRX_SCSI_NUMBER PathId;
+    VRX_SCSI_NUMBER TargetId;
+    VRX_SCSI_LUN Lun;
 } SCSI_ADDRESS;
-
-#endif  // VRXPR_SEAM_WIDE
 
 typedef struct _SCSI_PASS_THROUGH_DIRECT {
     USHORT Length;
