@@ -1,7 +1,8 @@
-# Runs inside the guest (test-wine-guest.sh puts PREFIX, EXE64, EXE32 and DRV
-# above this line): vrxpr.exe under Wine, run from the host's userland on a
-# tmpfs overlay, against LIO over tcm_loop, with sg_persist as the other
-# cluster node. Each check reports GUEST-PASS or GUEST-FAIL on the console.
+# Runs inside the guest (test-wine-guest.sh puts PREFIX, EXE64, EXE32, DRV
+# and I686_RUNS above this line): vrxpr.exe under Wine, run from the host's
+# userland on a tmpfs overlay, against LIO over tcm_loop, with sg_persist as
+# the other cluster node. Each check reports GUEST-PASS or GUEST-FAIL on the
+# console.
 . /guest/lib.sh
 
 R=/host                     # the shared userland, writable through tmpfs
@@ -372,15 +373,17 @@ setting RefuseBelow -
 setting TooSmall -
 echo "refusing port checks took $(elapsed $t)"
 
-t=$(now_cs)
-CHECK_TAG=i686
-NEWLUN=4
-NEWLU=f
-VRX="wenv /usr/lib/wine/wine $EXE32"
-WINEC=/usr/lib/wine/wine
-EXE=$EXE32
-scenario
-echo "i686 checks took $(elapsed $t)"
+if [ "$I686_RUNS" = yes ]; then
+    t=$(now_cs)
+    CHECK_TAG=i686
+    NEWLUN=4
+    NEWLU=f
+    VRX="wenv /usr/lib/wine/wine $EXE32"
+    WINEC=/usr/lib/wine/wine
+    EXE=$EXE32
+    scenario
+    echo "i686 checks took $(elapsed $t)"
+fi
 
 wenv /usr/lib/wine/wineserver64 -k </dev/null >/dev/null 2>&1
 echo "guest script took $(elapsed $t_boot) from LIO set-up to the end"
