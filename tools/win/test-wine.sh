@@ -82,6 +82,7 @@ I686_CASES=${VRXPR_WINE_I686_CASES:-}
 if [ -z "$I686_CASES" ]; then
     if [ "$I686_VIA" = native ]; then I686_CASES=full; else I686_CASES=reduced; fi
 fi
+[ -z "$WINE32_SKIP" ] || I686_CASES="static checks only"
 log "32-bit Wine loader: $I686_VIA; i686 cases: $I686_CASES"
 
 # --- builds -----------------------------------------------------------------
