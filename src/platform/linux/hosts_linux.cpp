@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -47,9 +48,11 @@ bool QelVRXPR_ParseHostEntry(const char* name, const char* prefix, unsigned* pHo
     return true;
 }
 
-bool QelVRXPR_ReadInquiry(int devFd, PF_SCSI_DEV* pDev)
+bool QelVRXPR_ReadInquiry(int dirFd, const char* device, PF_SCSI_DEV* pDev)
 {
-    int fd = openat(devFd, "inquiry", O_RDONLY | O_CLOEXEC);
+    char rel[PF_PATH_LEN];
+    std::snprintf(rel, sizeof rel, "%s/inquiry", device);
+    int fd = openat(dirFd, rel, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     size_t len = 0;
     while (len < sizeof pDev->Inquiry) {
@@ -105,13 +108,9 @@ int QelVRXPR_ListHostDevices(unsigned host, PF_SCSI_DEV** pDevs, size_t* pCount)
         dev.Channel = hctl[1];
         dev.Target = hctl[2];
         dev.Lun = hctl[3];
-        // The entry leads deep into the device tree: walked once per device.
+        // The entry leads deep into the device tree: one walk per device.
         // A device going away between the listing and the read is skipped.
-        int devFd = openat(dirfd(dir), e->d_name, O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (devFd < 0) continue;
-        bool read = QelVRXPR_ReadInquiry(devFd, &dev);
-        close(devFd);
-        if (read) ++count;
+        if (QelVRXPR_ReadInquiry(dirfd(dir), e->d_name, &dev)) ++count;
     }
     closedir(dir);
     std::sort(found, found + count, [](const PF_SCSI_DEV& a, const PF_SCSI_DEV& b) {
