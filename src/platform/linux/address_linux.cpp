@@ -84,16 +84,18 @@ int QelVRXPR_GetAddress(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pR
 {
     if (out == nullptr || outSize < sizeof(SCSI_ADDRESS))
         return QelVRXPR_FailWith(PF_ERROR_INSUFFICIENT_BUFFER);
-    struct stat st;
-    if (fstat(ph->Fd, &st) != 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
-    if (!S_ISCHR(st.st_mode)) return QelVRXPR_FailWith(PF_ERROR_INVALID_FUNCTION);
-
     SCSI_ADDRESS a;
     std::memset(&a, 0, sizeof a);
     struct sg_scsi_id id;
     std::memset(&id, 0, sizeof id);
-    if (ioctl(ph->Fd, SG_GET_SCSI_ID, &id) != 0) {
-        if (errno != ENOTTY && errno != EINVAL) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+    bool sg = ioctl(ph->Fd, SG_GET_SCSI_ID, &id) == 0;
+    if (!sg && errno != ENOTTY && errno != EINVAL) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+    struct stat st = {};
+    if (!sg || g_PfWideLuns || id.lun < 0) {
+        if (fstat(ph->Fd, &st) != 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+        if (!S_ISCHR(st.st_mode)) return QelVRXPR_FailWith(PF_ERROR_INVALID_FUNCTION);
+    }
+    if (!sg) {
         if (!QelVRXPR_ReadSysfsAddress(st, &a)) return 0;
     } else {
         a.Length = sizeof a;
