@@ -36,8 +36,9 @@ void AppendEcho(char* echo, const char* arg)
 [[noreturn]] void ExecDescription()
 {
     QelVRXPR_PutMsg(MSG_DESCRIPTION);
-    // One character, as getchar reads it, through the platform: the
-    // simulated storage lets other runs in while the operator reads.
+    // One character, as getchar reads it, through the platform: the text
+    // is out first even on a pipe, and the simulated storage lets other
+    // runs in while the operator reads.
     char key[2];
     (void)QelVRXPR_ReadLine(key, sizeof key);
     QelVRXPR_Exit(EXIT_DONE);

@@ -211,11 +211,15 @@ inline const char* QelVRXPR_LocalArg(const char* arg)
 }
 #endif
 // Writes a zero-terminated text, in that character set, to standard output;
-// flushes when standard output is a console.
+// flushes when standard output is a console. Elsewhere (a file, a pipe) the
+// output stays block-buffered until the next read or the end of the run.
 void QelVRXPR_WriteOut(const char* text);
 // One line from standard input as fgets does, with the text-mode rule that
 // a carriage return right before the line feed is dropped. Returns buf, or
 // nullptr at end of input or on a read error (buf then unchanged).
+// Standard output is flushed first, whatever it is: the operator behind a
+// pipe (vrxpr -c | tee, ssh without a terminal) sees the question before
+// the answer is awaited. Every read of standard input comes through here.
 char* QelVRXPR_ReadLine(char* buf, int size);
 
 #endif

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "run.h"
+#include "texts.h"
 
 namespace {
 
@@ -169,5 +170,60 @@ TEST(YesNoPrompt, AnswersToTheTwoConfirmations)
         EXPECT_EQ(run.r.code, c.code) << c.input;
         EXPECT_EQ(run.r.out, Listing() + kAskPathId + Confirm1(1) + c.tail) << c.input;
         EXPECT_EQ(SentPersistentReserveOut(run.stateText), c.cleared) << c.input;
+    }
+}
+
+// Standard output a pipe, as under tee or ssh without a terminal: every
+// question, and the description, is out before its answer is read (the
+// driver answers only then); redirected bytes are the same as ever.
+TEST(PromptsOnAPipe, EachQuestionArrivesBeforeItsAnswerIsRead)
+{
+    const std::string ask = Listing() + kAskPathId;
+    struct Row {
+        const char* name;
+        std::string exe;
+        std::vector<std::string> args;
+        std::vector<RunStep> steps;
+        std::string out;
+        int code;
+    } const rows[] = {
+        {"clear",
+         SimExe(),
+         {"-c"},
+         {{ask, "0\n"}, {Confirm1(0), "y\n"}, {kConfirm2, "y\n"}},
+         ask + Confirm1(0) + kConfirm2 + Cleared(0) + kDone,
+         0},
+        {"clear with re-prompts",
+         SimExe(),
+         {"-c"},
+         {{ask, "9\n"}, {kReenterPathId, "1\n"}, {Confirm1(1), "y\n"}, {kConfirm2, "q\n"},
+          {kReenterYn, "n\n"}},
+         ask + kReenterPathId + Confirm1(1) + kConfirm2 + kReenterYn + kCancel,
+         1},
+        {"display", SimExe(), {"-d"}, {}, Listing() + kDone, 0},
+        {"description", SimExe(), {}, {{kDescriptionEn, "k\n"}}, kDescriptionEn, 0},
+        {"description, Linux build", LinuxExe(), {}, {{kDescriptionEn, "k\n"}}, kDescriptionEn, 0},
+    };
+    std::string dir = MakeTempDir();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteFile(dir + "/state.json", ThreeLus());
+        RunOptions opt;
+        opt.env = {{"VRXPR_SIM_STATE", dir + "/state.json"}, {"LC_ALL", "C"}};
+        opt.steps = row.steps;
+        RunResult r = RunProgram(row.exe, row.args, opt);
+        if (r.outAtAnswer.size() != row.steps.size()) {
+            ADD_FAILURE() << "question " << r.outAtAnswer.size() + 1 << " never arrived; output:\n"
+                          << r.out;
+            continue;
+        }
+        // Nothing more and nothing less than the questions so far.
+        std::string asked;
+        for (size_t i = 0; i < row.steps.size(); ++i) {
+            asked += row.steps[i].await;
+            EXPECT_EQ(r.outAtAnswer[i], asked) << "answer " << i + 1;
+        }
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(r.code, row.code) << r.err;
     }
 }

@@ -66,9 +66,10 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
     signal(SIGPIPE, SIG_IGN);
 
     RunResult r;
-    size_t written = 0;
+    std::string feed = opt.input;
+    size_t written = 0, step = 0;
     int inFd = inPipe[1];
-    if (opt.input.empty() && opt.closeInput) {
+    if (opt.input.empty() && opt.steps.empty() && opt.closeInput) {
         close(inFd);
         inFd = -1;
     }
@@ -77,16 +78,34 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
     if (inFd >= 0) fcntl(inFd, F_SETFL, O_NONBLOCK);
     int outFd = outPipe[0], errFd = errPipe[0];  // outFd -1 when output is closed
     double deadline = Now() + opt.timeoutSec;
+    double stepDeadline = Now() + opt.stepTimeoutSec;
     char buf[65536];
     while (outFd >= 0 || errFd >= 0) {
+        // The next answer goes in once its question is out, and the input
+        // before it is written.
+        if (inFd >= 0 && step < opt.steps.size() && written >= feed.size()) {
+            const std::string& await = opt.steps[step].await;
+            if (r.out.size() >= await.size() &&
+                r.out.compare(r.out.size() - await.size(), await.size(), await) == 0) {
+                r.outAtAnswer.push_back(r.out);
+                feed += opt.steps[step++].answer;
+                stepDeadline = Now() + opt.stepTimeoutSec;
+            }
+        }
+        bool waitingStep = inFd >= 0 && step < opt.steps.size() && written >= feed.size();
+        if (inFd >= 0 && !waitingStep && written >= feed.size() && opt.closeInput) {
+            close(inFd);
+            inFd = -1;
+        }
         pollfd fds[3];
         int n = 0;
         int outIdx = -1, errIdx = -1, inIdx = -1;
         if (outFd >= 0) { outIdx = n; fds[n++] = {outFd, POLLIN, 0}; }
         if (errFd >= 0) { errIdx = n; fds[n++] = {errFd, POLLIN, 0}; }
-        bool wantIn = inFd >= 0 && written < opt.input.size();
+        bool wantIn = inFd >= 0 && written < feed.size();
         if (wantIn) { inIdx = n; fds[n++] = {inFd, POLLOUT, 0}; }
-        double left = deadline - Now();
+        double end = waitingStep && stepDeadline < deadline ? stepDeadline : deadline;
+        double left = end - Now();
         if (left <= 0) {
             kill(pid, SIGKILL);
             r.timedOut = true;
@@ -95,13 +114,9 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
         int rc = poll(fds, n, (int)(left * 1000) + 1);
         if (rc < 0 && errno != EINTR) break;
         if (inIdx >= 0 && fds[inIdx].revents) {
-            ssize_t w = write(inFd, opt.input.data() + written, opt.input.size() - written);
+            ssize_t w = write(inFd, feed.data() + written, feed.size() - written);
             if (w > 0) written += (size_t)w;
-            if (w < 0 && errno != EAGAIN) written = opt.input.size();
-            if (written >= opt.input.size() && opt.closeInput) {
-                close(inFd);
-                inFd = -1;
-            }
+            if (w < 0 && errno != EAGAIN) written = feed.size();
         }
         for (int which = 0; which < 2; ++which) {
             int idx = which == 0 ? outIdx : errIdx;

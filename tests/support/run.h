@@ -12,6 +12,14 @@ struct RunResult {
     int code = -1;    // exit code; -1 when killed or timed out
     int signal = 0;   // the signal that ended the process, 0 when it exited
     bool timedOut = false;
+    // The output as it stood when each step's answer was written.
+    std::vector<std::string> outAtAnswer;
+};
+
+// An answer written only once the output read so far ends with await.
+struct RunStep {
+    std::string await;
+    std::string answer;
 };
 
 struct RunOptions {
@@ -26,6 +34,12 @@ struct RunOptions {
     bool defaultSigpipe = false;
     // Standard output a pipe whose reader is gone before the run starts.
     bool outputClosed = false;
+    // Written after input, one at a time; closeInput closes standard input
+    // after the last. A step that waits longer than stepTimeoutSec ends
+    // the run as timed out, so that output held back fails a test instead
+    // of hanging it.
+    std::vector<RunStep> steps;
+    int stepTimeoutSec = 10;
 };
 
 RunResult RunProgram(const std::string& exe, const std::vector<std::string>& args,

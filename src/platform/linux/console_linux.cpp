@@ -189,6 +189,7 @@ void QelVRXPR_WriteOut(const char* text)
 
 char* QelVRXPR_ReadLine(char* buf, int size)
 {
+    (void)std::fflush(stdout);
     if (size <= 0) return nullptr;
     // fgets may leave a partial line behind on a read error; the caller's
     // buffer must then stay as it was.

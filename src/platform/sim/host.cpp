@@ -197,6 +197,7 @@ void QelVRXPR_WriteOut(const char* text)
 
 char* QelVRXPR_ReadLine(char* buf, int size)
 {
+    std::fflush(stdout);
     if (buf == nullptr || size <= 0) return nullptr;
     std::vector<char> line(static_cast<size_t>(size));
     bool waited = SimLetOthersIn();

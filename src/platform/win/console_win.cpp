@@ -157,6 +157,8 @@ void QelVRXPR_WriteOut(const char* text)
 
 char* QelVRXPR_ReadLine(char* buf, int size)
 {
+    // A pipe or a file keeps the question in the runtime's buffer otherwise.
+    std::fflush(stdout);
     // Text mode already drops the carriage return before the line feed.
     return std::fgets(buf, size, stdin);
 }

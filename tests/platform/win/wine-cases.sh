@@ -76,6 +76,41 @@ case_out() {
     check_run "$name" "$WORK/expected" "$code"
 }
 
+# Standard output a pipe (vrxpr.exe | tee, a remote shell): the description
+# must be out before the key is read. The key is written only once every
+# byte of it has come through the pipe; a description held back in the
+# buffer gives up after PIPE_WAIT seconds instead of hanging.
+case_pipe_description() {
+    local name="no option, output a pipe: the description arrives before the key is read"
+    local wait=${PIPE_WAIT:-120} n inw outr pid t0
+    expect_text en description.txt >"$WORK/expected"
+    n=$(wc -c <"$WORK/expected")
+    rm -f "$WORK/in.fifo" "$WORK/out.fifo" "$WORK/out"
+    mkfifo "$WORK/in.fifo" "$WORK/out.fifo"
+    t0=$(date +%s.%N)
+    env -u LANG LC_ALL=C timeout "$RUN_TIMEOUT" "$WINE" "$EXE" \
+        <"$WORK/in.fifo" >"$WORK/out.fifo" 2>"$WORK/err" &
+    pid=$!
+    exec {inw}>"$WORK/in.fifo" {outr}<"$WORK/out.fifo"
+    timeout "$wait" head -c "$n" <&$outr >"$WORK/out"
+    local before
+    before=$(wc -c <"$WORK/out")
+    # In a subshell: a run that already ended must not take SIGPIPE here.
+    (printf 'k\n' >&$inw) 2>/dev/null
+    exec {inw}>&-
+    cat <&$outr >>"$WORK/out"
+    exec {outr}<&-
+    wait "$pid"
+    RC=$?
+    ELAPSED=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }')
+    rm -f "$WORK/in.fifo" "$WORK/out.fifo"
+    if [ "$before" != "$n" ]; then
+        fail "$name" "$before of $n bytes had arrived after ${wait}s of waiting for them"
+    else
+        check_run "$name" "$WORK/expected" 0
+    fi
+}
+
 reg_run() { timeout 60 "$WINE" reg "$@" </dev/null >/dev/null 2>&1; }
 
 reset_keys() {
@@ -179,6 +214,8 @@ run_wine_cases() {
             fail "no option: returned only after the key" "ended after ${el}s, before the key was sent"
         fi
     fi
+
+    [ "$CASES" = full ] && case_pipe_description
 
     # Installation guard against Wine's own registry.
     reset_keys || return 0
