@@ -3,15 +3,15 @@
 # lists named as arguments) that are not installed yet.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/apt-lib.sh"
 lists=("$@")
 [ ${#lists[@]} -gt 0 ] || lists=("$here"/deps/*.txt)
 missing=()
 for p in $(sed 's/#.*//' "${lists[@]}"); do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  apt_has "$p" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_update
+  apt_install "${missing[@]}" >/dev/null || { echo "apt-get install failed${APT_REASON:+: $APT_REASON}" >&2; exit 1; }
 fi

@@ -39,7 +39,17 @@ uint32_t ReadU32(const uint8_t* p)
     return v;
 }
 
-void AppendNode(uint32_t PortNo, uint32_t PathId, uint8_t TargetId, uint8_t Lun,
+// A number of the port's data, as wide as its field is on this platform.
+uint64_t ReadNumber(const uint8_t* p, size_t size)
+{
+    uint64_t v = 0;
+    for (size_t i = size; i-- > 0;) v = (v << 8) | p[i];
+    return v;
+}
+
+#define READ_FIELD(p, type, field) ReadNumber((p) + offsetof(type, field), VRX_FIELD_SIZE(type, field))
+
+void AppendNode(uint32_t PortNo, uint32_t PathId, uint32_t TargetId, uint64_t Lun,
                 const uint8_t* inquiry8)
 {
     LU_INFO* node = static_cast<LU_INFO*>(std::malloc(sizeof(LU_INFO)));
@@ -84,8 +94,8 @@ void ScanBus(uint32_t PortNo, uint32_t PathId, uint32_t offset, const uint8_t* d
         if (inquiryLen >= INQUIRY_MIN_LEN && available >= INQUIRY_MIN_LEN) {
             const uint8_t* inquiry8 = rec + INQUIRY_RECORD_HEAD + INQUIRY_ID_OFFSET;
             if (QelVRXPR_ChkModel(inquiry8, INQUIRY_ID_LEN) >= 0)
-                AppendNode(PortNo, PathId, rec[offsetof(SCSI_INQUIRY_DATA, TargetId)],
-                           rec[offsetof(SCSI_INQUIRY_DATA, Lun)], inquiry8);
+                AppendNode(PortNo, PathId, (uint32_t)READ_FIELD(rec, SCSI_INQUIRY_DATA, TargetId),
+                           READ_FIELD(rec, SCSI_INQUIRY_DATA, Lun), inquiry8);
         }
         offset = ReadU32(rec + offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset));
     }
@@ -206,7 +216,7 @@ void QelVRXPR_ScanInquiryData(uint32_t PortNo, const uint8_t* data, size_t len)
         QelVRXPR_PutMsg(MSG_NO_MEMORY);
         QelVRXPR_Exit(EXIT_FAILURE_IO);
     }
-    uint32_t buses = data[offsetof(SCSI_ADAPTER_BUS_INFO, NumberOfBuses)];
+    uint32_t buses = (uint32_t)READ_FIELD(data, SCSI_ADAPTER_BUS_INFO, NumberOfBuses);
     for (uint32_t bus = 0; bus < buses; ++bus) {
         size_t entry = offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + bus * sizeof(SCSI_BUS_DATA);
         if (entry + sizeof(SCSI_BUS_DATA) > len) break;

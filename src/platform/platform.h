@@ -1,7 +1,11 @@
 // The operating-system operations the utility uses, and nothing else.
 // One implementation is linked into each executable: Windows (win/),
 // Linux (linux/) or the simulated storage (sim/). The data formats are the
-// Windows ones everywhere, so the code that walks them is shared.
+// Windows ones everywhere, so the code that walks them is shared. The
+// Linux build (VRXPR_SEAM_WIDE) widens the numbers in them: its hosts,
+// channels and targets are 32-bit and its LUNs 64-bit, where Windows has a
+// byte for each. The simulated storage keeps the Windows layout byte for
+// byte, as its state file describes it.
 #ifndef VRXPR_PLATFORM_H
 #define VRXPR_PLATFORM_H
 
@@ -17,7 +21,8 @@
 #include <winioctl.h>
 #include <ntddscsi.h>
 
-#else  // equivalents of the Windows declarations, same fields and layout
+#else  // equivalents of the Windows declarations: same fields, same layout but
+       // for the wider numbers of VRXPR_SEAM_WIDE
 
 typedef uint8_t UCHAR;
 typedef uint8_t BYTE;
@@ -68,15 +73,27 @@ typedef struct _SCSI_BUS_DATA {
     ULONG InquiryDataOffset;
 } SCSI_BUS_DATA;
 
+// The numbers of a SCSI address: a byte each on Windows, Linux's own
+// widths in its build.
+#ifdef VRXPR_SEAM_WIDE
+typedef ULONG VRX_SCSI_NUMBER;
+typedef uint64_t VRX_SCSI_LUN;
+#else
+typedef UCHAR VRX_SCSI_NUMBER;
+typedef UCHAR VRX_SCSI_LUN;
+#endif
+
+// Buses are positions in this table; in the Linux build one for each
+// channel up to the highest.
 typedef struct _SCSI_ADAPTER_BUS_INFO {
-    UCHAR NumberOfBuses;
+    VRX_SCSI_NUMBER NumberOfBuses;
     SCSI_BUS_DATA BusData[1];
 } SCSI_ADAPTER_BUS_INFO;
 
 typedef struct _SCSI_INQUIRY_DATA {
-    UCHAR PathId;
-    UCHAR TargetId;
-    UCHAR Lun;
+    VRX_SCSI_NUMBER PathId;
+    VRX_SCSI_NUMBER TargetId;
+    VRX_SCSI_LUN Lun;
     BOOLEAN DeviceClaimed;
     ULONG InquiryDataLength;
     ULONG NextInquiryDataOffset;
@@ -85,10 +102,10 @@ typedef struct _SCSI_INQUIRY_DATA {
 
 typedef struct _SCSI_ADDRESS {
     ULONG Length;
-    UCHAR PortNumber;
-    UCHAR PathId;
-    UCHAR TargetId;
-    UCHAR Lun;
+    VRX_SCSI_NUMBER PortNumber;
+    VRX_SCSI_NUMBER PathId;
+    VRX_SCSI_NUMBER TargetId;
+    VRX_SCSI_LUN Lun;
 } SCSI_ADDRESS;
 
 typedef struct _SCSI_PASS_THROUGH_DIRECT {
@@ -109,14 +126,24 @@ typedef struct _SCSI_PASS_THROUGH_DIRECT {
 
 #endif  // _WIN32
 
-// The layouts the walkers rely on; identical on every platform.
+// The layouts the walkers rely on. The walkers read each number with the
+// size of its field, so one walker serves both.
+#define VRX_FIELD_SIZE(type, field) sizeof(((type*)nullptr)->field)
 static_assert(sizeof(SCSI_BUS_DATA) == 8, "SCSI_BUS_DATA layout");
 static_assert(offsetof(SCSI_ADAPTER_BUS_INFO, BusData) == 4, "SCSI_ADAPTER_BUS_INFO layout");
 static_assert(offsetof(SCSI_BUS_DATA, InquiryDataOffset) == 4, "SCSI_BUS_DATA layout");
+#ifdef VRXPR_SEAM_WIDE
+static_assert(offsetof(SCSI_INQUIRY_DATA, Lun) == 8, "wide SCSI_INQUIRY_DATA layout");
+static_assert(offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset) == 24, "wide SCSI_INQUIRY_DATA layout");
+static_assert(offsetof(SCSI_INQUIRY_DATA, InquiryData) == 28, "wide SCSI_INQUIRY_DATA layout");
+static_assert(sizeof(SCSI_ADDRESS) == 24, "wide SCSI_ADDRESS layout");
+static_assert(offsetof(SCSI_ADDRESS, Lun) == 16, "wide SCSI_ADDRESS layout");
+#else
 static_assert(offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset) == 8, "SCSI_INQUIRY_DATA layout");
 static_assert(offsetof(SCSI_INQUIRY_DATA, InquiryData) == 12, "SCSI_INQUIRY_DATA layout");
 static_assert(sizeof(SCSI_ADDRESS) == 8, "SCSI_ADDRESS layout");
 static_assert(offsetof(SCSI_ADDRESS, PortNumber) == 4, "SCSI_ADDRESS layout");
+#endif
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == 44, "32-bit pass-through layout");
 static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == 20, "32-bit pass-through layout");

@@ -1,5 +1,6 @@
 #include "records/records.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,10 +11,10 @@ uint32_t g_PrCount = 0;
 
 void QelVRXPR_MakeLUName_Node(const LU_INFO* pLuInfo, char* buffer)
 {
-    // The field widths keep every value that can occur within 31 characters;
-    // snprintf still bounds a corrupt one.
-    std::snprintf(buffer, LU_NAME_LEN, "%04X.%04X.%016X.%04X", (unsigned)pLuInfo->PortNo,
-                  (unsigned)pLuInfo->PathId, (unsigned)pLuInfo->TargetId, (unsigned)pLuInfo->Lun);
+    // Numbers wider than a field are printed whole, never cut: a name that
+    // names another LU would be worse than a longer one.
+    std::snprintf(buffer, LU_NAME_LEN, "%04X.%04X.%016X.%04" PRIX64, (unsigned)pLuInfo->PortNo,
+                  (unsigned)pLuInfo->PathId, (unsigned)pLuInfo->TargetId, pLuInfo->Lun);
 }
 
 void QelVRXPR_MakeLUName(uint32_t PathID, char* buffer)

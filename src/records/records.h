@@ -5,7 +5,10 @@
 #include <cstdint>
 
 #define PR_MAX_KEYS 32
-#define LU_NAME_LEN 32          // buffer for "%04X.%04X.%016X.%04X" (31 characters)
+// "%04X.%04X.%016X.%04X" with its widths as the least: 31 characters for
+// every Windows number, 51 at most for Linux's (32-bit host, channel and
+// target, 64-bit LUN).
+#define LU_NAME_LEN 52
 #define VENDOR_PRODUCT_LEN 25   // vendor (8) + product (16) + zero
 
 struct LU_INFO {
@@ -15,7 +18,7 @@ struct LU_INFO {
     uint32_t PortNo;
     uint32_t PathId;
     uint32_t TargetId;
-    uint32_t Lun;
+    uint64_t Lun;
     int32_t PhysDriveNo;
     char VendorProduct[VENDOR_PRODUCT_LEN];
 };
@@ -38,7 +41,7 @@ extern LU_INFO* g_LuTail;
 extern PR_INFO* g_PrTable;
 extern uint32_t g_PrCount;
 
-// LU name of table entry PathID into a 32-character buffer. PathID must be
+// LU name of table entry PathID into an LU_NAME_LEN-character buffer. PathID must be
 // a valid index whose pLuInfo is set.
 void QelVRXPR_MakeLUName(uint32_t PathID, char* buffer);
 // The same text straight from a node (before the table exists).

@@ -1,5 +1,5 @@
 // The Linux layer's test build on a made-up root: how a run ends when its
-// output has no reader, and hosts numbered past 16 bits.
+// output has no reader, and numbers wider than a byte.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,37 +10,42 @@
 
 namespace {
 
-TEST(LinuxPorts, HostsPastSixteenBitsAreReachedAndFailTheirPort)
+TEST(LinuxPorts, NumbersAsWideAsLinuxGivesThemAreListedWhole)
 {
-    // Such a host's devices cannot be addressed: the run ends at it, alone
-    // or after another host's LU, never with that LU listed and this one
-    // left out. Hosts without devices hide nothing.
-    struct {
-        std::vector<unsigned> Hosts;
-        std::vector<std::string> Devices;
-        std::string Out;
-        int Code;
-    } const rows[] = {
-        {{70000}, {"70000:0:1:5"}, "PortNo = 0x11170", 3},
-        {{2, 70000}, {"2:0:0:0", "70000:0:1:5"}, "PortNo = 0x11170", 3},
-        {{2, 65536, 70000}, {"2:0:0:0", "70000:0:0:0"}, "PortNo = 0x11170", 3},
-        {{2, 65535}, {"2:0:0:0", "65535:0:0:0"}, "PortNo = 0xffff", 3},
-        {{3, 4294967294u}, {"4294967294:0:0:0"}, "PortNo = 0xfffffffe", 3},
-        {{2, 70000}, {"2:0:0:0"}, "", 3},
+    // Each managed LU in discovery order, with the drive of every LU before
+    // it mapped: message 20 names it, whole; with every drive mapped the
+    // first READ KEYS is sent (it fails on a node that is no sg device).
+    // An unmanaged tape library beside them ends nothing.
+    const std::vector<std::pair<std::string, std::string>> lus = {
+        {"0:0:0:0", "0000.0000.0000000000000000.0000"},
+        {"0:0:0:255", "0000.0000.0000000000000000.00FF"},
+        {"0:0:0:256", "0000.0000.0000000000000000.0100"},
+        {"2:0:1:16384", "0002.0000.0000000000000001.4000"},
+        {"300:0:300:0", "012C.0000.000000000000012C.0000"},
+        {"70000:0:0:1099511627777", "11170.0000.0000000000000000.10000000001"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.Out + " " + row.Devices.back());
+    std::vector<PTY> drives(lus.size());
+    for (size_t mapped = 0; mapped <= lus.size(); ++mapped) {
+        SCOPED_TRACE(mapped);
         FAKE_ROOT r = MakeRoot();
-        for (unsigned h : row.Hosts) AddHost(r, h);
-        for (const std::string& d : row.Devices) AddDevice(r, d, "ZORBELT", "TQ22");
+        for (unsigned h : {0u, 2u, 5u, 300u, 70000u}) AddHost(r, h);
+        for (auto it = lus.rbegin(); it != lus.rend(); ++it) AddDevice(r, it->first, "ZORBELT", "TQ22");
+        AddDevice(r, "5:0:0:300", "ACME", "TAPELIB");
+        for (size_t i = 0; i < mapped; ++i) AddDrive(r, (int)i, drives[i].Slave, lus[i].first);
         RunResult res = RunDisplay(r);
-        EXPECT_EQ(res.out,
-                  row.Out.empty()
-                      ? kNoDrive + std::string("0002.0000.0000000000000000.0000\n")
-                      : "ROVT10664-E An attempt to acquire Inquiry data failed. " + row.Out +
-                            ", Error Code = 0x32\n");
-        EXPECT_EQ(res.code, row.Code);
+        EXPECT_EQ(res.out, (mapped < lus.size() ? kNoDrive + lus[mapped].second
+                                                : kReadKeysFailed + lus[0].second) + "\n");
+        EXPECT_EQ(res.code, 3);
     }
+
+    // A host whose devices cannot be laid out at all still says so.
+    FAKE_ROOT r = MakeRoot();
+    AddHost(r, 4);
+    AddDevice(r, "4:70000:0:0", "ACME", "DISK");
+    RunResult res = RunDisplay(r);
+    EXPECT_EQ(res.out, "ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = 0x4, "
+                       "Error Code = 0x32\n");
+    EXPECT_EQ(res.code, 3);
 }
 
 TEST(LinuxOutput, ReaderGoneBeforeTheFirstByteLeavesTheExitCode)

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include "run.h"
 
@@ -17,6 +20,9 @@ namespace fs = std::filesystem;
 
 inline const char kNoDrive[] = "ROVT10667-C An attempt to the get physical drive number failed. LU = ";
 inline const char kNoLu[] = "ROVT10660-I There is no LU managed by VORX.\n";
+inline const char kReadKeysFailed[] =
+    "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x0, "
+    "Status Code = 0x0, Error Code = 0x1f, LU = ";
 
 struct FAKE_ROOT {
     std::string Dir;
@@ -107,5 +113,23 @@ inline std::string SetDeviceState(const FAKE_ROOT& r, int n, const std::string& 
     WriteFile(dev + "/state", state + "\n");
     return dev + "/state";
 }
+
+// A terminal pair: its slave side is a character device of its own, and no
+// sg device, for a made-up drive.
+struct PTY {
+    int Master = -1;
+    std::string Slave;
+    PTY()
+    {
+        Master = posix_openpt(O_RDWR | O_NOCTTY);
+        EXPECT_GE(Master, 0);
+        EXPECT_EQ(grantpt(Master), 0);
+        EXPECT_EQ(unlockpt(Master), 0);
+        Slave = ptsname(Master);
+    }
+    ~PTY() { close(Master); }
+    PTY(const PTY&) = delete;
+    PTY& operator=(const PTY&) = delete;
+};
 
 #endif

@@ -21,9 +21,6 @@
 
 namespace {
 
-const char kReadKeysFailed[] =
-    "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x0, "
-    "Status Code = 0x0, Error Code = 0x1f, LU = ";
 const char kInstalled[] =
     "ROVT10669-W The utility for clearing VORX persistent reservation (vrxpr) cannot be "
     "executed because VORX is installed.\n";
@@ -49,41 +46,6 @@ TEST(LinuxPorts, ChannelIsTheBusPosition)
     AddDevice(r, "1:2:5:1", "ZORBELT", "TQ11");
     AddDevice(r, "1:0:0:0", "ACME", "DISK");
     ExpectFirstLu(r, "0001.0002.0000000000000005.0001");
-}
-
-TEST(LinuxPorts, AddressesBeyondOneByteFailTheirPort)
-{
-    // The port's records cannot hold such a device; leaving it out would
-    // hide an LU, so the port reports that it cannot list its devices.
-    struct {
-        unsigned Host;
-        const char* Device;
-        const char* PortNo;
-    } const rows[] = {
-        {3, "3:0:256:0", "0x3"},    {3, "3:0:0:256", "0x3"},
-        {3, "3:0:0:300", "0x3"},    {3, "3:0:0:4294967340", "0x3"},
-        {3, "3:255:0:0", "0x3"},    {256, "256:0:0:0", "0x100"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.Device);
-        FAKE_ROOT r = MakeRoot();
-        AddHost(r, row.Host);
-        AddHost(r, 300);  // no devices: an empty port
-        AddDevice(r, std::string(row.Device), "ACME", "DISK");
-        AddDevice(r, std::to_string(row.Host) + ":0:0:44", "ZORBELT", "TQ22");
-        RunResult res = RunDisplay(r);
-        EXPECT_EQ(res.out,
-                  std::string("ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = ") +
-                      row.PortNo + ", Error Code = 0x32\n");
-        EXPECT_EQ(res.code, 3);
-    }
-
-    // The largest numbers that fit are listed.
-    FAKE_ROOT r = MakeRoot();
-    AddHost(r, 255);
-    AddHost(r, 256);
-    AddDevice(r, "255:254:255:255", "KN", "VELA");
-    ExpectFirstLu(r, "00FF.00FE.00000000000000FF.00FF");
 }
 
 TEST(LinuxPorts, HostsFromSixteenOnArePortsOfTheirOwnNumber)

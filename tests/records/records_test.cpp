@@ -8,7 +8,7 @@
 
 namespace {
 
-std::string NameOf(uint32_t port, uint32_t path, uint32_t target, uint32_t lun)
+std::string NameOf(uint32_t port, uint32_t path, uint32_t target, uint64_t lun)
 {
     LU_INFO node{};
     node.PortNo = port;
@@ -36,4 +36,10 @@ TEST(LuName, FixedWidthUpperCaseHex)
     EXPECT_EQ(NameOf(0, 0, 0, 0), "0000.0000.0000000000000000.0000");
     EXPECT_EQ(NameOf(10, 254, 171, 16), "000A.00FE.00000000000000AB.0010");
     EXPECT_EQ(NameOf(15, 3, 255, 255).size(), 31u);
+    // Linux's numbers: the widths are the least, a wider number is whole.
+    EXPECT_EQ(NameOf(70000, 0, 300, 16384), "11170.0000.000000000000012C.4000");
+    EXPECT_EQ(NameOf(0, 0, 0, 0x10000000001ull), "0000.0000.0000000000000000.10000000001");
+    EXPECT_EQ(NameOf(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, UINT64_MAX),
+              "FFFFFFFF.FFFFFFFF.00000000FFFFFFFF.FFFFFFFFFFFFFFFF");
+    EXPECT_EQ(NameOf(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, UINT64_MAX).size(), LU_NAME_LEN - 1u);
 }

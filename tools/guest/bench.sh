@@ -1,7 +1,8 @@
 #!/bin/bash
 # Benchmark in the real-kernel guest: vrxpr -d against the floor program
-# (floor.c: the work no lister can avoid, in one process) at 128 and at 800
-# LU paths, one guest run each, and the full drive scan of a run that finds
+# (floor.c: the work no lister can avoid, in one process) and against its
+# commands alone, at 128 and at 800 LU paths, with two targets per host and
+# with one, one guest run each, and the full drive scan of a run that finds
 # no LU. Prints the figures with date and machine.
 set -euo pipefail
 
@@ -27,14 +28,16 @@ img=$cache/bench-initrd.img
 echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "machine: $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores, $(free -g | awk '/Mem:/ { print $2 }') GiB; guest: QEMU TCG, 1 vCPU, 1 GB, kernel $kver"
 status=0
-for lus in ${BENCH_SIZES:-64 400}; do
-    log=$cache/bench-$lus.log
-    # Unknown words of the kernel command line reach /init as variables.
-    timeout 1800 qemu-system-x86_64 -accel tcg -smp 1 -m 1024M -nographic -no-reboot \
-        -kernel "$cache/kernel/boot/vmlinuz-$kver" -initrd "$img" \
-        -append "console=ttyS0 panic=-1 quiet BENCH_LUS=$lus" </dev/null 2>&1 |
-        tr -d '\r' >"$log"
-    grep -E '^(BENCH|floor:)' "$log" || { echo "bench.sh: no figures; see $log" >&2; status=1; }
-    grep -q '^BENCH-ERROR' "$log" && status=1
+for layout in ${BENCH_LAYOUTS:-two one}; do
+    for lus in ${BENCH_SIZES:-64 400}; do
+        log=$cache/bench-$layout-$lus.log
+        # Unknown words of the kernel command line reach /init as variables.
+        timeout 1800 qemu-system-x86_64 -accel tcg -smp 1 -m 1024M -nographic -no-reboot \
+            -kernel "$cache/kernel/boot/vmlinuz-$kver" -initrd "$img" \
+            -append "console=ttyS0 panic=-1 quiet BENCH_LUS=$lus BENCH_LAYOUT=$layout" </dev/null 2>&1 |
+            tr -d '\r' >"$log"
+        grep -E '^(BENCH|floor:)' "$log" || { echo "bench.sh: no figures; see $log" >&2; status=1; }
+        grep -q '^BENCH-ERROR' "$log" && status=1
+    done
 done
 exit $status

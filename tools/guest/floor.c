@@ -2,7 +2,9 @@
  * process: every path's INQUIRY data from sysfs, every sg device mapped to
  * its address (open, SG_GET_SCSI_ID, close), then READ KEYS and READ
  * RESERVATION to each (open, SG_IO, close each). The yardstick of bench.sh.
- * An argument N limits the work to the first N paths and sg devices. */
+ * An argument N limits the work to the first N paths and sg devices; a
+ * second argument "pr" leaves discovery out: the sg devices as the class
+ * folder lists them, and only the two commands to each. */
 #include <dirent.h>
 #include <fcntl.h>
 #include <scsi/sg.h>
@@ -54,12 +56,13 @@ int main(int argc, char **argv)
     int paths = 0, bad = 0, nsg = 0;
     int limit = argc > 1 ? atoi(argv[1]) : MAX_SG;
     if (limit <= 0 || limit > MAX_SG) limit = MAX_SG;
+    int discover = !(argc > 2 && strcmp(argv[2], "pr") == 0);
     char dev[64];
 
     DIR *d = opendir("/sys/bus/scsi/devices");
     if (d == NULL) return 2;
     struct dirent *e;
-    while ((e = readdir(d)) != NULL && paths < limit) {
+    while (discover && (e = readdir(d)) != NULL && paths < limit) {
         /* H:C:T:L; hosts and targets are listed there as well. */
         if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
         ++paths;
@@ -72,6 +75,10 @@ int main(int argc, char **argv)
     while ((e = readdir(d)) != NULL && nsg < limit) {
         int n;
         if (sscanf(e->d_name, "sg%d", &n) != 1) continue;
+        if (!discover) {
+            sg[nsg++] = n;
+            continue;
+        }
         snprintf(dev, sizeof dev, "/dev/sg%d", n);
         int fd = open(dev, O_RDWR | O_NONBLOCK);
         if (fd < 0) { ++bad; continue; }

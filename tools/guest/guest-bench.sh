@@ -1,9 +1,13 @@
 # Runs inside the guest: times vrxpr -d over BENCH_LUS managed LUs seen
 # through two hosts against the floor program (the unavoidable work in one
-# process), and the full drive scan of a run that finds no LU.
+# process) and against its commands alone, and the full drive scan of a run
+# that finds no LU. BENCH_LAYOUT: "two" targets per host (LUNs below 200),
+# or "one" (LUNs 0 to BENCH_LUS-1 on one target).
 . /guest/lib.sh
 
 LUS=${BENCH_LUS:-64}
+LAYOUT=${BENCH_LAYOUT:-two}
+[ "$LAYOUT" = one ] && MANY_PER_TARGET=$LUS
 ROUNDS=5
 X=naa.5001405000000001
 Y=naa.5001405000000002
@@ -48,6 +52,7 @@ grep -q "floor: $n paths, $n sg devices, 0 failures" /tmp/floor.out ||
 # Alternating, so that both see the same load on the machine.
 v=0
 f=0
+p=0
 r=0
 while [ $r -lt $ROUNDS ]; do
     t0=$(now_cs)
@@ -55,19 +60,24 @@ while [ $r -lt $ROUNDS ]; do
     t1=$(now_cs)
     floor > /dev/null
     t2=$(now_cs)
+    floor 0 pr > /dev/null
+    t3=$(now_cs)
     v=$((v + t1 - t0))
     f=$((f + t2 - t1))
+    p=$((p + t3 - t2))
     r=$((r + 1))
 done
 rows=$(grep -c 'WriteExclusiveRegistrantOnly' /tmp/list.out)
 [ "$rows" -eq "$n" ] || echo "BENCH-ERROR: the listing has $rows reserved rows, expected $n"
 
-awk -v n=$n -v lus=$LUS -v r=$ROUNDS -v v=$v -v f=$f 'BEGIN {
-    printf "BENCH vrxpr -d over %d LU paths (%d LUs, 2 hosts): %.3f s, %.2f ms per path\n",
-        n, lus, v / r / 100, v * 10 / r / n
+awk -v n=$n -v lus=$LUS -v r=$ROUNDS -v v=$v -v f=$f -v p=$p -v layout=$LAYOUT 'BEGIN {
+    printf "BENCH vrxpr -d over %d LU paths (%d LUs, 2 hosts, %s target(s) per host): %.3f s, %.2f ms per path\n",
+        n, lus, layout, v / r / 100, v * 10 / r / n
     printf "BENCH floor program over the same %d paths: %.3f s, %.2f ms per path\n",
         n, f / r / 100, f * 10 / r / n
-    if (f > 0) printf "BENCH ratio vrxpr -d / floor at %d paths: %.2f\n", n, v / f }'
+    printf "BENCH floor without discovery (READ KEYS and READ RESERVATION alone): %.3f s\n", p / r / 100
+    if (f > 0) printf "BENCH ratio vrxpr -d / floor at %d paths: %.2f\n", n, v / f
+    if (p > 0) printf "BENCH ratio vrxpr -d / floor without discovery at %d paths: %.2f\n", n, v / p }'
 
 # The same work for 128 of the paths, with all of them present: what the
 # number of devices alone costs each path.

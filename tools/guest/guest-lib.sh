@@ -105,9 +105,9 @@ now_cs() {
 }
 
 # ---- many LUs -------------------------------------------------------------
-# A LUN is one byte on the way to the utility, so a host's LUs beyond 200
-# go to a second target (TPG) of the same SCSI host.
-MANY_PER_TARGET=200
+# A host's LUs beyond MANY_PER_TARGET go to a second target (TPG) of the
+# same SCSI host; the bench also lays them all on one target (LUNs 0 to N-1).
+MANY_PER_TARGET=${MANY_PER_TARGET:-200}
 
 # N managed LUs named PREFIXi, exported in order through two SCSI hosts
 # (loopback WWNs W1 and W2). Returns once every path has its sg device.
@@ -268,19 +268,20 @@ check_cleared() {  # name dev
     check_report $ok "$1"
 }
 
-# The clears the operator cancels or leaves: x, n at either confirmation,
-# end of input at the PathID prompt and at the second confirmation (PathID
-# P). Takes the caller's run_vrxpr, its message texts M5 to M16 and m9, and
-# the listing LIST the runs print first.
+# The clears the operator cancels or leaves: x, n at either confirmation
+# and end of input at the second confirmation (for PathID P, which has
+# keys), and end of input at the PathID prompt. Takes the caller's
+# run_vrxpr, its message texts M5 to M16 and m9, and the listing LIST the
+# runs print first.
 check_cancels() {  # listing pathid
     run_vrxpr 'x\n' -c
     { echo "$1"; printf "$M8$M5"; } > /tmp/expected
     check_run "clear cancelled with x at the PathID prompt" /tmp/expected 1
-    run_vrxpr '0\nn\n' -c
-    { echo "$1"; printf "$M8"; m9 0; printf "$M5"; } > /tmp/expected
+    run_vrxpr "$2\\nn\\n" -c
+    { echo "$1"; printf "$M8"; m9 $2; printf "$M5"; } > /tmp/expected
     check_run "clear cancelled with n at the first confirmation" /tmp/expected 1
-    run_vrxpr '0\ny\nn\n' -c
-    { echo "$1"; printf "$M8"; m9 0; printf "$M10$M5"; } > /tmp/expected
+    run_vrxpr "$2\\ny\\nn\\n" -c
+    { echo "$1"; printf "$M8"; m9 $2; printf "$M10$M5"; } > /tmp/expected
     check_run "clear cancelled with n at the second confirmation" /tmp/expected 1
     run_vrxpr '' -c
     { echo "$1"; printf "$M8$M16$M16$M7"; } > /tmp/expected

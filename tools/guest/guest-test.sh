@@ -438,53 +438,5 @@ check_cleared "scale: clear of PathID $LASTID: no keys and no reservation left" 
 states $PREV > /tmp/after
 check_same "scale: clear of PathID $LASTID: the LU before keeps its registration" /tmp/before /tmp/after
 
-# ---- hosts numbered 16 and up, and a LUN past one byte -----------------------
-# A new host takes the lowest free number: fill 0 to 15 first.
-i=0
-while [ $i -lt 16 ]; do
-    if [ ! -e /sys/class/scsi_host/host$i ]; then
-        make_target naa.50014050000001$(printf %02d $i) naa.50014050000002$(printf %02d $i)
-    fi
-    i=$((i + 1))
-done
-W16=naa.5001405000000116
-W17=naa.5001405000000117
-make_lu h MRB NOVA-HIGH SH0016
-for w in $W16 $W17; do
-    make_target $w naa.60014050000001${w#naa.50014050000001}
-    export_lu $w 0 h
-done
-H16=$(target_host $W16)
-H17=$(target_host $W17)
-echo "high hosts: $H16 and $H17"
-[ "$H16" -ge 16 ] && [ "$H17" -ge 16 ] || report_fail "setup: the new hosts are not numbered 16 and up"
-D16=$(sg_of $H16 0)
-D17=$(sg_of $H17 0)
-settle $D16
-settle $D17
-persist --out --register --param-sark=$KB $D17 >/dev/null
-persist --out --reserve --param-rk=$KB --prout-type=5 $D17 >/dev/null
-LAST_STATE="0 ---------------- None"
-HIGHID=$((LASTID + 1))
-LISTH=$({ big_listing
-    for h in $H16 $H17; do
-        printf '%06d %04X.0000.0000000000000001.0000 %5d    %s %s\n' $HIGHID $h 1 \
-            B0B0000000000002 WriteExclusiveRegistrantOnly
-        HIGHID=$((HIGHID + 1))
-    done; })
-HIGHID=$((LASTID + 1))
-run_vrxpr "$HIGHID\ny\ny\n" -c
-{ echo "$LISTH"; printf "$M8"; m9 $HIGHID; printf "$M10"; m11 $HIGHID; printf "$M0"; } > /tmp/expected
-check_run "high hosts: listed under their own numbers, PathID $HIGHID (host $H16) cleared" /tmp/expected 0
-check_cleared "high hosts: no keys and no reservation left on the LU" $D17
-
-# LUN 300 beside LUN 44 (300 mod 256): the port cannot list its devices.
-make_lu p ZORBELT TQ22-L300 SP0300
-make_lu q ZORBELT TQ22-L044 SQ0044
-export_lu $W16 44 q
-export_lu $W16 300 p
-node_of $H16 300 scsi_generic/sg -c >/dev/null || report_fail "setup: LUN 300 did not appear"
-printf 'ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = 0x%x, Error Code = 0x32\n' \
-    $H16 > /tmp/expected
-run_vrxpr '' -d
-check_run "LUN 300 beside LUN 44: message 17 for host $H16, Error Code 0x32" /tmp/expected 3
+# Hosts numbered 16 and up, LUNs past one byte, and hand-made nodes.
+. /guest/wide.sh

@@ -85,6 +85,7 @@ cp "$kroot/lib/modules/$kver/modules.order" "$kroot/lib/modules/$kver/modules.bu
 depmod -b "$stage" "$kver"
 
 cp "$here/guest-lib.sh" "$stage/guest/lib.sh"
+cp "$here/guest-wide.sh" "$stage/guest/wide.sh"
 cp "$script" "$stage/guest/run.sh"
 
 cat > "$stage/init" <<'INIT'

@@ -1,7 +1,8 @@
-# Runs inside the guest (test-wine-guest.sh puts PREFIX, EXE64, EXE32 and DRV
-# above this line): vrxpr.exe under Wine, run from the host's userland on a
-# tmpfs overlay, against LIO over tcm_loop, with sg_persist as the other
-# cluster node. Each check reports GUEST-PASS or GUEST-FAIL on the console.
+# Runs inside the guest (test-wine-guest.sh puts PREFIX, EXE64, EXE32, DRV
+# and I686_RUNS above this line): vrxpr.exe under Wine, run from the host's
+# userland on a tmpfs overlay, against LIO over tcm_loop, with sg_persist as
+# the other cluster node. Each check reports GUEST-PASS or GUEST-FAIL on the
+# console.
 . /guest/lib.sh
 
 R=/host                     # the shared userland, writable through tmpfs
@@ -340,15 +341,16 @@ scenario() {
     check_same "clear after a unit attention: the other LUs keep theirs" /tmp/before /tmp/after
 }
 
-t=$(now_cs)
-CHECK_TAG=x86_64
-NEWLUN=3
-NEWLU=e
-VRX="w64 $EXE64"
-WINEC=/usr/lib/wine/wine64
-EXE=$EXE64
-scenario
-echo "x86_64 checks took $(elapsed $t)"
+# The scenario with one build, started by its own Wine loader; the LU that
+# takes LU a's place is another one each time.
+build_checks() {  # tag new-lun new-lu loader exe
+    t=$(now_cs)
+    CHECK_TAG=$1 NEWLUN=$2 NEWLU=$3 WINEC=$4 EXE=$5
+    VRX="wenv $WINEC $EXE"
+    scenario
+    echo "$CHECK_TAG checks took $(elapsed $t)"
+}
+build_checks x86_64 3 e /usr/lib/wine/wine64 "$EXE64"
 
 t=$(now_cs)
 # A port that refuses 16 KB is asked again with twice the area, whichever of
@@ -372,15 +374,7 @@ setting RefuseBelow -
 setting TooSmall -
 echo "refusing port checks took $(elapsed $t)"
 
-t=$(now_cs)
-CHECK_TAG=i686
-NEWLUN=4
-NEWLU=f
-VRX="wenv /usr/lib/wine/wine $EXE32"
-WINEC=/usr/lib/wine/wine
-EXE=$EXE32
-scenario
-echo "i686 checks took $(elapsed $t)"
+[ "$I686_RUNS" != yes ] || build_checks i686 4 f /usr/lib/wine/wine "$EXE32"
 
 wenv /usr/lib/wine/wineserver64 -k </dev/null >/dev/null 2>&1
 echo "guest script took $(elapsed $t_boot) from LIO set-up to the end"

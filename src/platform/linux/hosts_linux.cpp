@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -20,7 +21,9 @@ namespace {
 // device keeps beyond them.
 #define PF_INQUIRY_KEEP 36
 #define PF_RECORD_ALIGN 8
-#define PF_BUS_MAX 255
+// No driver numbers its channels past a few; the bus table of a larger
+// number would pass half a megabyte.
+#define PF_CHANNEL_MAX 0xFFFFu
 // Port numbers stop one short of the largest, so that the port after the
 // last one is still a number.
 #define PF_HOST_LIMIT 0xFFFFFFFFu
@@ -45,9 +48,11 @@ bool QelVRXPR_ParseHostEntry(const char* name, const char* prefix, unsigned* pHo
     return true;
 }
 
-bool QelVRXPR_ReadInquiry(int devFd, PF_SCSI_DEV* pDev)
+bool QelVRXPR_ReadInquiry(int dirFd, const char* device, PF_SCSI_DEV* pDev)
 {
-    int fd = openat(devFd, "inquiry", O_RDONLY | O_CLOEXEC);
+    char rel[PF_PATH_LEN];
+    std::snprintf(rel, sizeof rel, "%s/inquiry", device);
+    int fd = openat(dirFd, rel, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     size_t len = 0;
     while (len < sizeof pDev->Inquiry) {
@@ -79,14 +84,16 @@ int QelVRXPR_ListHostDevices(unsigned host, PF_SCSI_DEV** pDevs, size_t* pCount)
     while (dirent* e = readdir(dir)) {
         uint64_t hctl[4];
         if (!QelVRXPR_ParseDeviceName(e->d_name, hctl) || hctl[0] != host) continue;
-        // The port's records have a byte for each number: such a device
-        // cannot be listed, and leaving it out would hide an LU.
-        if (hctl[0] > PF_BYTE_MAX || hctl[1] >= PF_BUS_MAX || hctl[2] > PF_BYTE_MAX ||
-            hctl[3] > PF_BYTE_MAX) {
+        // The kernel numbers channels and targets in 32 bits; a name past
+        // that is no device of its. The bus table has an entry for every
+        // channel up to the highest, so a channel past what any area can
+        // hold makes the host unreadable rather than hide an LU.
+        if (hctl[1] > PF_CHANNEL_MAX || hctl[2] > UINT32_MAX) {
             closedir(dir);
             std::free(found);
             return QelVRXPR_FailWith(ERROR_NOT_SUPPORTED);
         }
+        if (hctl[3] > INT32_MAX) g_PfWideLuns = true;
         if (count == cap) {
             cap = cap == 0 ? 64 : cap * 2;
             void* grown = std::realloc(found, cap * sizeof *found);
@@ -101,19 +108,15 @@ int QelVRXPR_ListHostDevices(unsigned host, PF_SCSI_DEV** pDevs, size_t* pCount)
         dev.Channel = hctl[1];
         dev.Target = hctl[2];
         dev.Lun = hctl[3];
-        // The entry leads deep into the device tree: walked once per device.
+        // The entry leads deep into the device tree: one walk per device.
         // A device going away between the listing and the read is skipped.
-        int devFd = openat(dirfd(dir), e->d_name, O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (devFd < 0) continue;
-        bool read = QelVRXPR_ReadInquiry(devFd, &dev);
-        close(devFd);
-        if (read) ++count;
+        if (QelVRXPR_ReadInquiry(dirfd(dir), e->d_name, &dev)) ++count;
     }
     closedir(dir);
-    // Channel, target and LUN each fit a byte here, so one number orders them.
     std::sort(found, found + count, [](const PF_SCSI_DEV& a, const PF_SCSI_DEV& b) {
-        return ((a.Channel << 16) | (a.Target << 8) | a.Lun) <
-               ((b.Channel << 16) | (b.Target << 8) | b.Lun);
+        if (a.Channel != b.Channel) return a.Channel < b.Channel;
+        if (a.Target != b.Target) return a.Target < b.Target;
+        return a.Lun < b.Lun;
     });
     *pDevs = found;
     *pCount = count;
@@ -123,6 +126,14 @@ int QelVRXPR_ListHostDevices(unsigned host, PF_SCSI_DEV** pDevs, size_t* pCount)
 void QelVRXPR_PutU32(uint8_t* area, size_t at, uint32_t v)
 {
     std::memcpy(area + at, &v, sizeof v);
+}
+
+#define PF_PUT_FIELD(area, at, type, field, v) \
+    QelVRXPR_PutNumber((area) + (at) + offsetof(type, field), VRX_FIELD_SIZE(type, field), (v))
+
+void QelVRXPR_PutNumber(uint8_t* p, size_t size, uint64_t v)
+{
+    for (size_t i = 0; i < size; ++i, v >>= 8) p[i] = (uint8_t)v;
 }
 
 size_t QelVRXPR_AlignRecord(size_t at)
@@ -148,7 +159,7 @@ bool QelVRXPR_BuildInquiryData(PF_HANDLE* ph)
         std::free(devs);
         return QelVRXPR_FailWith(PF_ERROR_NOT_ENOUGH_MEMORY);
     }
-    area[offsetof(SCSI_ADAPTER_BUS_INFO, NumberOfBuses)] = (uint8_t)buses;
+    PF_PUT_FIELD(area, 0, SCSI_ADAPTER_BUS_INFO, NumberOfBuses, buses);
 
     size_t end = head;
     size_t prevNext = 0;  // where the previous record of this bus keeps its link
@@ -158,13 +169,12 @@ bool QelVRXPR_BuildInquiryData(PF_HANDLE* ph)
         size_t at = QelVRXPR_AlignRecord(end);
         end = at + record;
 
-        uint8_t* rec = area + at;
-        rec[offsetof(SCSI_INQUIRY_DATA, PathId)] = (uint8_t)d.Channel;
-        rec[offsetof(SCSI_INQUIRY_DATA, TargetId)] = (uint8_t)d.Target;
-        rec[offsetof(SCSI_INQUIRY_DATA, Lun)] = (uint8_t)d.Lun;
+        PF_PUT_FIELD(area, at, SCSI_INQUIRY_DATA, PathId, d.Channel);
+        PF_PUT_FIELD(area, at, SCSI_INQUIRY_DATA, TargetId, d.Target);
+        PF_PUT_FIELD(area, at, SCSI_INQUIRY_DATA, Lun, d.Lun);
         QelVRXPR_PutU32(area, at + offsetof(SCSI_INQUIRY_DATA, InquiryDataLength),
                         (uint32_t)d.InquiryLen);
-        std::memcpy(rec + offsetof(SCSI_INQUIRY_DATA, InquiryData), d.Inquiry, d.InquiryLen);
+        std::memcpy(area + at + offsetof(SCSI_INQUIRY_DATA, InquiryData), d.Inquiry, d.InquiryLen);
 
         size_t bus = offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + d.Channel * sizeof(SCSI_BUS_DATA);
         if (d.Channel != prevChannel) {

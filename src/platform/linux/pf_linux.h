@@ -24,7 +24,6 @@
 #define PF_DRIVER_ERROR_MASK 0x07  // DRIVER_SENSE (0x08) alone is no error
 
 #define PF_PATH_LEN PATH_MAX
-#define PF_BYTE_MAX 0xFF
 
 enum { PF_HANDLE_FREE = 0, PF_HANDLE_PORT = 1, PF_HANDLE_DRIVE = 2 };
 
@@ -46,6 +45,10 @@ struct PF_HANDLE {
 // errno ENAMETOOLONG when it does not fit. The layer keeps to the C library:
 // the C++ one would be loaded at every start for a few strings.
 const char* QelVRXPR_MakeRootPath(const char* absPath, char* buf);
+
+// A device listed by discovery has a LUN that needs more than 31 bits:
+// SG_GET_SCSI_ID's 32 bits of it no longer tell the LUN by themselves.
+extern bool g_PfWideLuns;
 
 // Sets the last error; 0, the failed request's result.
 int QelVRXPR_FailWith(DWORD err);

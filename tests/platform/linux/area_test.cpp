@@ -1,5 +1,7 @@
 // The Linux layer's port inquiry data, called in-process over a made-up
-// sysfs: the bytes a caller gets are the Windows port driver's layout.
+// sysfs: the bytes a caller gets are the Windows port driver's layout with
+// Linux's numbers whole (a 4-byte bus count; 32-bit channel and target and
+// a 64-bit LUN in each record's 28-byte head).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -62,25 +64,32 @@ ANSWER Ask(unsigned host, DWORD size)
     return a;
 }
 
-void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x)
+void Put(std::vector<uint8_t>& v, size_t at, uint64_t x, int bytes = 4)
 {
-    for (int i = 0; i < 4; ++i) v[at + i] = (uint8_t)(x >> (8 * i));
+    for (int i = 0; i < bytes; ++i) v[at + i] = (uint8_t)(x >> (8 * i));
 }
 
-// One record as the port driver lays it out: a 12-byte head, then room for
-// 36 bytes of INQUIRY data.
-void PutRecord(std::vector<uint8_t>& v, size_t at, int path, int target, int lun, bool claimed,
-               const std::string& inquiry, uint32_t next)
+uint64_t Get(const std::vector<uint8_t>& v, size_t at, int bytes = 4)
 {
-    v.resize(at + 48, 0);
-    v[at] = (uint8_t)path;
-    v[at + 1] = (uint8_t)target;
-    v[at + 2] = (uint8_t)lun;
-    v[at + 3] = claimed ? 1 : 0;
+    uint64_t x = 0;
+    for (int i = bytes; i-- > 0;) x = (x << 8) | v[at + i];
+    return x;
+}
+
+// One record: channel, target, LUN, claimed, length, next; then room for 36
+// bytes of INQUIRY data.
+void PutRecord(std::vector<uint8_t>& v, size_t at, uint32_t path, uint32_t target, uint64_t lun,
+               bool claimed, const std::string& inquiry, uint32_t next)
+{
+    v.resize(at + 64, 0);
+    Put(v, at, path);
+    Put(v, at + 4, target);
+    Put(v, at + 8, lun, 8);
+    v[at + 16] = claimed ? 1 : 0;
     size_t kept = inquiry.size() < 36 ? inquiry.size() : 36;
-    Put32(v, at + 4, (uint32_t)kept);
-    Put32(v, at + 8, next);
-    std::memcpy(v.data() + at + 12, inquiry.data(), kept);
+    Put(v, at + 20, (uint32_t)kept);
+    Put(v, at + 24, next);
+    std::memcpy(v.data() + at + 28, inquiry.data(), kept);
 }
 
 TEST(LinuxInquiryArea, RecordsHoldThe36FirstBytesOnEightByteBoundaries)
@@ -89,22 +98,25 @@ TEST(LinuxInquiryArea, RecordsHoldThe36FirstBytesOnEightByteBoundaries)
     std::string longInq = Inquiry(255, 'A'), midInq = Inquiry(96, 'a'), shortInq = Inquiry(20, '0');
     AddDevice("3:0:1:0", longInq, true);
     AddDevice("3:0:0:7", shortInq);
-    AddDevice("3:1:2:3", midInq, true);
+    AddDevice("3:1:300:1099511627777", midInq, true);
     AddDevice("3:0:0:9", "");
+    AddDevice("3:0:0:256", shortInq);
     AddDevice("4:0:0:0", longInq);  // another host's
 
-    // Head: bus count, then two bus entries (20 bytes); records from 24.
+    // Head: bus count, then two bus entries (20 bytes); records from 24,
+    // in channel, target and LUN order, compared as numbers.
     std::vector<uint8_t> want(24, 0);
     want[0] = 2;
-    want[4] = 3;
-    Put32(want, 8, 24);
+    want[4] = 4;
+    Put(want, 8, 24);
     want[12] = 1;
-    Put32(want, 16, 168);
-    PutRecord(want, 24, 0, 0, 7, false, shortInq, 72);
-    PutRecord(want, 72, 0, 0, 9, false, "", 120);
+    Put(want, 16, 280);
+    PutRecord(want, 24, 0, 0, 7, false, shortInq, 88);
+    PutRecord(want, 88, 0, 0, 9, false, "", 152);
+    PutRecord(want, 152, 0, 0, 256, false, shortInq, 216);
     // A bound driver does not show: discovery selects by INQUIRY data alone.
-    PutRecord(want, 120, 0, 1, 0, false, longInq, 0);
-    PutRecord(want, 168, 1, 2, 3, false, midInq, 0);
+    PutRecord(want, 216, 0, 1, 0, false, longInq, 0);
+    PutRecord(want, 280, 1, 300, 1099511627777ull, false, midInq, 0);
 
     ANSWER a = Ask(3, 16384);
     ASSERT_EQ(a.Ok, 1);
@@ -116,7 +128,7 @@ TEST(LinuxInquiryArea, AreaOneByteShortFailsWithMoreDataAndReturnsNothing)
 {
     NewRoot(0);
     for (int l = 0; l < 3; ++l) AddDevice("0:0:0:" + std::to_string(l), Inquiry(96, 'k'));
-    const DWORD exact = 16 + 3 * 48;
+    const DWORD exact = 16 + 3 * 64;
     ANSWER fits = Ask(0, exact);
     EXPECT_EQ(fits.Ok, 1);
     EXPECT_EQ(fits.Returned, exact);
@@ -135,7 +147,7 @@ TEST(LinuxInquiryArea, FourHundredLongInquiriesTakeFortyEightBytesEach)
     for (int t = 0; t < 2; ++t)
         for (int l = 0; l < 200; ++l)
             AddDevice("1:0:" + std::to_string(t) + ":" + std::to_string(l), Inquiry(255, 'Z'));
-    const DWORD size = 16 + 400 * 48;
+    const DWORD size = 16 + 400 * 64;
     ANSWER a = Ask(1, 32768);
     ASSERT_EQ(a.Ok, 1);
     ASSERT_EQ(a.Returned, size);
@@ -143,11 +155,11 @@ TEST(LinuxInquiryArea, FourHundredLongInquiriesTakeFortyEightBytesEach)
     // The chain visits every record once, in address order, and ends.
     uint32_t at = 16, n = 0;
     while (at != 0 && n < 401) {
-        EXPECT_EQ(at, 16 + n * 48);
-        EXPECT_EQ(a.Area[at + 1], n / 200);
-        EXPECT_EQ(a.Area[at + 2], n % 200);
-        EXPECT_EQ(a.Area[at + 4], 36);
-        std::memcpy(&at, a.Area.data() + at + 8, 4);
+        EXPECT_EQ(at, 16 + n * 64);
+        EXPECT_EQ(Get(a.Area, at + 4), n / 200);
+        EXPECT_EQ(Get(a.Area, at + 8, 8), n % 200);
+        EXPECT_EQ(a.Area[at + 20], 36);
+        at = (uint32_t)Get(a.Area, at + 24);
         ++n;
     }
     EXPECT_EQ(n, 400u);
@@ -173,9 +185,9 @@ TEST(LinuxInquiryArea, AskingAgainOnTheSameOpenReusesTheFirstGathering)
     EXPECT_EQ(QelVRXPR_RequestDevice(h, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, area,
                                      sizeof area, &returned),
               1);
-    EXPECT_EQ(returned, 16u + 48u);
+    EXPECT_EQ(returned, 16u + 64u);
     QelVRXPR_CloseDevice(h);
-    EXPECT_EQ(Ask(2, 256).Returned, 16u + 2 * 48u);
+    EXPECT_EQ(Ask(2, 256).Returned, 16u + 2 * 64u);
 }
 
 }  // namespace
