@@ -25,8 +25,9 @@ enum PF_DEVICE_STATE { PF_STATE_UNKNOWN, PF_STATE_RUNS, PF_STATE_STOPPED };
 
 // The state of the SCSI device the descriptor is open on, found through the
 // descriptor's own device number: an sg minor is not given to another
-// device while a descriptor holds it. A device gone from sysfs has no state
-// to read; SG_IO then reports what became of it.
+// device while a descriptor holds it. A state that cannot be read (the
+// device gone from sysfs, no sysfs) holds nothing back: SG_IO's own result
+// then says what became of the device.
 PF_DEVICE_STATE QelVRXPR_ReadDeviceState(int fd)
 {
     struct stat st;
@@ -56,7 +57,8 @@ long long QelVRXPR_NowNs()
 // without starting its time-out, until the transport gives up minutes
 // later, and the sg driver still sends it if the run has ended meanwhile:
 // such a device gets no command. False when it did not run again within
-// the command's own time-out.
+// the command's own time-out. (A path lost between the look and SG_IO is
+// not caught; the look narrows that to the span of two system calls.)
 bool QelVRXPR_WaitDeviceRuns(int fd, ULONG timeOutSec)
 {
     long long deadline = QelVRXPR_NowNs() + (long long)timeOutSec * PF_NS_PER_SEC;
@@ -71,7 +73,7 @@ bool QelVRXPR_WaitDeviceRuns(int fd, ULONG timeOutSec)
 
 // SG_IO with the stop signals held back: a stop while it waits would end
 // the wait and, at the continue, restart the ioctl, sending the command a
-// second time.
+// second time. (SIGSTOP cannot be held back.)
 int QelVRXPR_SendSgIo(int fd, sg_io_hdr_t* pHdr)
 {
     sigset_t stops, old;
