@@ -23,11 +23,19 @@ PR_IDENT g_PrLastIdent;
 // Static storage: some Windows compilers ignore over-alignment on the stack.
 static PR_IDENT_DATA s_IdentData;
 
+// The whole page as its header gives it; 0 when fewer than its header's
+// bytes came in or it is another page.
+static size_t QelVRXPR_IdentPageLen(const uint8_t* page, size_t len)
+{
+    if (len < PR_PAGE_HEAD_LEN || page[1] != PR_PAGE_DEVICE_ID) return 0;
+    return PR_PAGE_HEAD_LEN + (((size_t)page[2] << 8) | page[3]);
+}
+
 void QelVRXPR_ParseLUIdent(const uint8_t* page, size_t len, PR_IDENT* pIdent)
 {
     pIdent->Len = 0;
-    if (len < PR_PAGE_HEAD_LEN || page[1] != PR_PAGE_DEVICE_ID) return;
-    size_t end = PR_PAGE_HEAD_LEN + (((size_t)page[2] << 8) | page[3]);
+    size_t end = QelVRXPR_IdentPageLen(page, len);
+    if (end == 0) return;
     if (end > len) end = len;
     if (end > sizeof pIdent->Bytes) end = sizeof pIdent->Bytes;
     // A designator cut short by the allocation length is left out, the
@@ -43,30 +51,46 @@ void QelVRXPR_ParseLUIdent(const uint8_t* page, size_t len, PR_IDENT* pIdent)
     }
 }
 
+// One INQUIRY for the page: true with *pGot the bytes that came in when the
+// LU answered GOOD, false on CHECK CONDITION; anything else ends the run.
+static bool QelVRXPR_InquireIdent(HANDLE h, uint32_t PathID, size_t alloc, size_t* pGot)
+{
+    PR_REQUEST req;
+    QelVRXPR_BuildIdentCmd(PathID, (uint16_t)alloc, &req, s_IdentData.Bytes);
+    DWORD returned = 0;
+    int ok = QelVRXPR_RequestDevice(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &req, sizeof(req), &req,
+                                    sizeof(req), &returned);
+    DWORD err = QelVRXPR_GetLastErr();
+    uint8_t status = req.Sptd.ScsiStatus;
+    if (ok && status == SCSI_STAT_GOOD) {
+        // The driver leaves the count of bytes that came in.
+        size_t got = req.Sptd.DataTransferLength;
+        *pGot = got < alloc ? got : alloc;
+        return true;
+    }
+    if (ok && status == SCSI_STAT_CHECK_CONDITION) return false;
+    char name[LU_NAME_LEN];
+    QelVRXPR_MakeLUName(PathID, name);
+    QelVRXPR_FailSCSICmd(PR_OP_INQUIRY, 0, status, ok ? 0 : err, name);
+}
+
 void QelVRXPR_ReadLUIdent(HANDLE h, uint32_t PathID)
 {
-    for (int attempt = 0; attempt < PR_RETRY_MAX; attempt++) {
-        PR_REQUEST req;
-        QelVRXPR_BuildIdentCmd(PathID, &req, s_IdentData.Bytes);
-        DWORD returned = 0;
-        int ok = QelVRXPR_RequestDevice(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &req, sizeof(req), &req,
-                                        sizeof(req), &returned);
-        DWORD err = QelVRXPR_GetLastErr();
-        uint8_t status = req.Sptd.ScsiStatus;
-        if (ok && status == SCSI_STAT_GOOD) {
-            // The driver leaves the count of bytes that came in.
-            size_t got = req.Sptd.DataTransferLength;
-            QelVRXPR_ParseLUIdent(s_IdentData.Bytes, got < PR_IDENT_ALLOC ? got : PR_IDENT_ALLOC,
-                                  &g_PrLastIdent);
-            return;
-        }
-        if (ok && status == SCSI_STAT_CHECK_CONDITION) continue;
-        char name[LU_NAME_LEN];
-        QelVRXPR_MakeLUName(PathID, name);
-        QelVRXPR_FailSCSICmd(PR_OP_INQUIRY, 0, status, ok ? 0 : err, name);
-    }
-    // An LU without identification pages answers every such INQUIRY so.
+    // An LU without identification pages answers every such INQUIRY with
+    // CHECK CONDITION: no identity.
     g_PrLastIdent.Len = 0;
+    size_t alloc = PR_IDENT_FIRST_ALLOC;
+    for (int attempt = 0; attempt < PR_RETRY_MAX; attempt++) {
+        size_t got;
+        if (!QelVRXPR_InquireIdent(h, PathID, alloc, &got)) continue;
+        QelVRXPR_ParseLUIdent(s_IdentData.Bytes, got, &g_PrLastIdent);
+        size_t whole = QelVRXPR_IdentPageLen(s_IdentData.Bytes, got);
+        if (alloc > PR_IDENT_FIRST_ALLOC || whole <= PR_IDENT_FIRST_ALLOC) return;
+        // The longer read is what CHECK CONDITION repeats now. If it never
+        // answers (an SPC-2 device server refuses a non-zero byte 3), the
+        // first read's identity stands, the same at every read.
+        alloc = whole < PR_IDENT_ALLOC ? whole : PR_IDENT_ALLOC;
+    }
 }
 
 void QelVRXPR_StoreLUIdent(uint32_t PathID)

@@ -49,7 +49,12 @@ struct alignas(PR_DATA_ALIGN) PR_DATA {
 
 #define PR_OP_INQUIRY 0x12
 #define PR_PAGE_DEVICE_ID 0x83
-// INQUIRY's allocation length for the device identification page.
+// The first read of the device identification page: below 256 the
+// allocation length is byte 4 alone, all an SPC-2 device server reads (it
+// refuses a non-zero byte 3 or takes the length as 0); the highest multiple
+// of 4 there, for adapters that move data in 4-byte units.
+#define PR_IDENT_FIRST_ALLOC 252
+// The longest page read, when the page says it is longer than the first read.
 #define PR_IDENT_ALLOC 1024
 
 struct alignas(PR_DATA_ALIGN) PR_IDENT_DATA {
@@ -78,11 +83,15 @@ uint8_t QelVRXPR_IssuePRCmd(uint32_t PathID, int command, uint8_t* data);
 [[noreturn]] void QelVRXPR_FailSCSICmd(uint8_t opCode, uint8_t serviceAction, uint8_t status,
                                        DWORD error, const char* luName);
 
-// The request block of INQUIRY for the device identification page.
-void QelVRXPR_BuildIdentCmd(uint32_t PathID, PR_REQUEST* pReq, uint8_t* data);
-// Reads the LU's identity through the open drive into g_PrLastIdent.
-// CHECK CONDITION is tried again on the same handle; after the last one
-// the LU has no identity. Any other failure ends the run (message 14).
+// The request block of INQUIRY for the device identification page, alloc
+// bytes (at most PR_IDENT_ALLOC) into data (PR_IDENT_ALLOC bytes).
+void QelVRXPR_BuildIdentCmd(uint32_t PathID, uint16_t alloc, PR_REQUEST* pReq, uint8_t* data);
+// Reads the LU's identity through the open drive into g_PrLastIdent: the
+// page with PR_IDENT_FIRST_ALLOC bytes, then once more at its own length
+// when it says it is longer. CHECK CONDITION is tried again on the same
+// handle, 16 sends in all for both reads; after the last one the LU has the
+// identity of the first read if it answered, else none. Any other failure
+// ends the run (message 14).
 void QelVRXPR_ReadLUIdent(HANDLE h, uint32_t PathID);
 // The logical-unit designators of an identification page of which len
 // bytes were returned, into *pIdent.

@@ -36,6 +36,8 @@ static_assert(offsetof(PR_REQUEST, SenseBuf) == 60, "64-bit request block");
 static_assert(alignof(PR_DATA) == PR_DATA_ALIGN, "pass-through data alignment");
 static_assert(PR_OUT_PARAM_LEN <= PR_DATA_LEN, "parameter list fits the data buffer");
 static_assert(PR_IDENT_ALLOC <= 0xFFFF, "INQUIRY's allocation length has two bytes");
+static_assert(PR_IDENT_FIRST_ALLOC <= 0xFF && PR_IDENT_FIRST_ALLOC < PR_IDENT_ALLOC,
+              "the first identity read leaves byte 3 zero");
 
 const PR_CMD g_PrCmdTable[PR_CMD_COUNT] = {
     {0x5E, 0x00},  // PERSISTENT RESERVE IN, READ KEYS
@@ -99,16 +101,17 @@ void QelVRXPR_BuildPRCmd(uint32_t PathID, int command, PR_REQUEST* pReq, uint8_t
     }
 }
 
-void QelVRXPR_BuildIdentCmd(uint32_t PathID, PR_REQUEST* pReq, uint8_t* data)
+void QelVRXPR_BuildIdentCmd(uint32_t PathID, uint16_t alloc, PR_REQUEST* pReq, uint8_t* data)
 {
+    if (alloc > PR_IDENT_ALLOC) alloc = PR_IDENT_ALLOC;
     QelVRXPR_FillRequest(PathID, pReq, data, PR_IDENT_ALLOC, true, PR_INQUIRY_CDB_LEN);
     SCSI_PASS_THROUGH_DIRECT& s = pReq->Sptd;
-    s.DataTransferLength = PR_IDENT_ALLOC;
+    s.DataTransferLength = alloc;
     s.Cdb[0] = PR_OP_INQUIRY;
     s.Cdb[1] = PR_INQUIRY_EVPD;
     s.Cdb[2] = PR_PAGE_DEVICE_ID;
-    s.Cdb[3] = (UCHAR)((PR_IDENT_ALLOC >> 8) & 0xFF);
-    s.Cdb[4] = (UCHAR)(PR_IDENT_ALLOC & 0xFF);
+    s.Cdb[3] = (UCHAR)((alloc >> 8) & 0xFF);
+    s.Cdb[4] = (UCHAR)(alloc & 0xFF);
 }
 
 // The drive no longer reaches the LU that was listed: nothing may be sent.

@@ -102,6 +102,18 @@ inline void AddDrive(const FAKE_ROOT& r, int n, const std::string& dev, const st
     fs::create_symlink(dev, r.Dir + "/dev/sg" + std::to_string(n));
 }
 
+// The state attribute of SCSI device hctl, where drive n's sg node reaches
+// it ("device" of the node is the SCSI device); returns the file's path.
+inline std::string SetDeviceState(const FAKE_ROOT& r, int n, const std::string& hctl, const std::string& state)
+{
+    std::string dev = r.Dir + "/sys/devices/platform/host0/target0:0:1/" + hctl;
+    std::string node = dev + "/scsi_generic/sg" + std::to_string(n);
+    fs::create_directories(node);
+    if (!fs::is_symlink(node + "/device")) fs::create_symlink("../..", node + "/device");
+    WriteFile(dev + "/state", state + "\n");
+    return dev + "/state";
+}
+
 // A terminal pair: its slave side is a character device of its own, and no
 // sg device, for a made-up drive.
 struct PTY {

@@ -29,6 +29,17 @@ TEST_F(SimLuTest, InquiryGivesStandardDataAndIdentityPages)
     Load(State(R"({ "inquiry_hex": "00000502", "naa": "6001405ABCDEF012" })"));
     EXPECT_EQ(inquiry(0, 0, 36), "00000502");
     EXPECT_EQ(inquiry(1, 0x83, 255), "0083000C" "01030008" "6001405ABCDEF012");
+    // Target port designators first; the page length is the whole page's.
+    Load(State(R"({ "naa": "6001405ABCDEF012", "port_designators": 2 })"));
+    EXPECT_EQ(inquiry(1, 0x83, 256), "0083001C" "01140004" "00000001" "01140004" "00000002" "01030008"
+                                     "6001405ABCDEF012");
+    EXPECT_EQ(inquiry(1, 0x83, 22), "0083001C" "01140004" "00000001" "01140004" "00000002" "0103");
+    // SPC-2: byte 3 is reserved, the allocation length is byte 4 alone.
+    Load(State(R"({ "naa": "6001405ABCDEF012", "spc": 2 })"));
+    EXPECT_EQ(inquiry(1, 0x83, 255), "0083000C" "01030008" "6001405ABCDEF012");
+    EXPECT_EQ(inquiry(1, 0x83, 256), "CC");
+    EXPECT_EQ(inquiry(0, 0, 0x0124), "CC");
+    EXPECT_EQ(inquiry(0, 0, 4), "00000502");
     Load(State(R"({ "vpd": false, "faults": [ { "command": "INQUIRY", "status": 8 } ] })"));
     EXPECT_EQ(inquiry(0, 0, 4), "00000502");  // the fault waits for a page request
     EXPECT_EQ(Send(1, {0x12, 1, 0x83, 0, 255, 0}, SCSI_IOCTL_DATA_IN, 255).Req.Sptd.ScsiStatus, 8);

@@ -112,6 +112,9 @@ TEST(SimStateFile, ValuesAndReferencesAreChecked)
     ExpectRefused(R"({ "lus": { "q": { "naa": "60014051234567" } } })",
                   "lus.q.naa: expected 16 or 32 hexadecimal digits");
     ExpectRefused(R"({ "lus": { "q": { "vpd": 0 } } })", "lus.q.vpd: expected true or false");
+    ExpectRefused(R"({ "lus": { "q": { "spc": 4 } } })", "lus.q.spc: expected an integer from 2 to 3");
+    ExpectRefused(R"({ "lus": { "q": { "port_designators": 8160 } } })",
+                  "lus.q.port_designators: expected an integer from 0 to 8159");
     ExpectRefused(R"({ "registry": { "HKLM\\SYSTEM": {} } })",
                   "registry[\"HKLM\\\\SYSTEM\"]: not a key path under one of HKEY_CLASSES_ROOT, "
                   "HKEY_CURRENT_CONFIG, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS");

@@ -36,7 +36,7 @@ void ExpectOnlyPrIn(const std::string& stateText, bool identity = false)
 {
     for (const PrRequest& r : PrRequests(stateText)) {
         if (identity && r.cdb == kCdbIdentity) {
-            EXPECT_EQ(r.transferLength, 1024);
+            EXPECT_EQ(r.transferLength, 252);
             continue;
         }
         EXPECT_TRUE(r.cdb == kCdbReadKeys || r.cdb == kCdbReadResv) << r.cdb;

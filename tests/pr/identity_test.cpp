@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "json.h"
 #include "pr_storage.h"
 #include "run.h"
 #include "sim.h"
@@ -50,21 +51,35 @@ struct PresentCase {
     const char* how;
     int at;
     int code;
+    const char* lus = "";  // JSON members given to every LU of the sample
+    const char* tag = "";
 };
+
+std::string SampleWith(const std::string& members)
+{
+    SIM_JSON state, add;
+    std::string error;
+    EXPECT_TRUE(SimParseJson(SimSampleText(), &state, &error)) << error;
+    EXPECT_TRUE(SimParseJson("{" + members + "}", &add, &error)) << error;
+    for (SIM_JSON& lu : state["lus"])
+        for (auto it = add.begin(); it != add.end(); ++it) lu[it.key()] = it.value();
+    return SimFormatJson(state);
+}
 
 class PrPresented : public ::testing::TestWithParam<PresentCase> {};
 
 TEST_P(PrPresented, ClearReachesTheChosenLuOrNothing)
 {
     const PresentCase& c = GetParam();
-    SimRun listed = RunSim({"-d"}, SimSampleText());
+    const std::string sample = SampleWith(c.lus);
+    SimRun listed = RunSim({"-d"}, sample);
     ASSERT_EQ(listed.r.code, 0);
     std::string listing = listed.r.out.substr(0, listed.r.out.size() - std::string(kDone).size());
     // The display mode reads no identity.
     for (const PrRequest& q : PrRequests(listed.stateText)) EXPECT_NE(q.cdb, kCdbIdentity);
 
     std::string dir = MakeTempDir();
-    WriteFile(dir + "/state.json", SimSampleText());
+    WriteFile(dir + "/state.json", sample);
     RunResult r = RunClearChanging(dir, kPresent, c.how, c.at);
     ASSERT_FALSE(r.timedOut);
     ASSERT_EQ(r.out, std::to_string(c.code) + "\n") << r.err << ReadFile(dir + "/err");
@@ -73,7 +88,7 @@ TEST_P(PrPresented, ClearReachesTheChosenLuOrNothing)
     std::string after = ReadFile(dir + "/state.json");
     for (const char* lu : kLus) {
         if (c.code == 0 && std::string(lu) == "quorum") continue;
-        EXPECT_EQ(PrState(after, lu), PrState(SimSampleText(), lu)) << lu;
+        EXPECT_EQ(PrState(after, lu), PrState(sample, lu)) << lu;
     }
     // Every PERSISTENT RESERVE OUT comes right after an identity read on
     // the same open of its drive.
@@ -100,11 +115,15 @@ INSTANTIATE_TEST_SUITE_P(
                       PresentCase{"sqldata:1:0", 3, 3}, PresentCase{"archive:1:0", 1, 3},
                       PresentCase{"archive:1:0", 3, 3}, PresentCase{"plain:1:0", 2, 3},
                       PresentCase{"plain:1:0", 3, 3},
+                      // An identity only an SPC-2 reading of the CDB gives,
+                      // and one past the first read's bytes.
+                      PresentCase{"sqldata:1:0", 3, 3, R"("spc": 2)", "Spc2"},
+                      PresentCase{"sqldata:1:0", 3, 3, R"("port_designators": 40)", "LongPage"},
                       // Another address re-presented: the chosen LU is where it was.
                       PresentCase{"backup:2:0", 2, 0}),
     [](const ::testing::TestParamInfo<PresentCase>& info) {
         std::string how = info.param.how;
-        return how.substr(0, how.find(':')) + "AtPrompt" + std::to_string(info.param.at);
+        return how.substr(0, how.find(':')) + "AtPrompt" + std::to_string(info.param.at) + info.param.tag;
     });
 
 struct IdentCase {
@@ -113,7 +132,11 @@ struct IdentCase {
     int code;
     std::string tail;  // how the output ends
     int inquiries;     // identity reads in the whole run
+    int longer = 0;    // of which read again at the page's own length
 };
+
+// "first" after 40 target port designators: a page of 341 bytes.
+const char* const kCdbIdentityLong = "120183015500";
 
 class PrIdentity : public ::testing::TestWithParam<IdentCase> {};
 
@@ -129,13 +152,18 @@ TEST_P(PrIdentity, UnreadableIdentitiesAsTheRulesSay)
     EXPECT_EQ(run.r.out.substr(run.r.out.size() - c.tail.size()), c.tail) << run.r.out;
     // Only an identity that could be read decides before the listing.
     EXPECT_EQ(run.r.out.find(kHeader) == 0, c.inquiries != 1);
-    int inquiries = 0;
+    int inquiries = 0, longer = 0;
     std::vector<std::string> outs;
     for (const PrRequest& q : PrRequests(run.stateText)) {
-        inquiries += q.cdb == kCdbIdentity;
+        inquiries += q.cdb.rfind("12", 0) == 0;
+        if (q.cdb.rfind("12", 0) == 0 && q.cdb != kCdbIdentity) {
+            EXPECT_EQ(q.cdb, kCdbIdentityLong);
+            longer++;
+        }
         if (q.cdb.rfind("5F", 0) == 0) outs.push_back(q.cdb);
     }
     EXPECT_EQ(inquiries, c.inquiries);
+    EXPECT_EQ(longer, c.longer);
     if (c.code == 0) {
         EXPECT_EQ(outs, (std::vector<std::string>{kCdbRegister, kCdbClear}));
         EXPECT_EQ(PrState(run.stateText, "first"), "registrations: reservation:");
@@ -154,6 +182,12 @@ INSTANTIATE_TEST_SUITE_P(
         // No identity pages at all: the address alone protects the clear.
         IdentCase{"NoPages", R"(, "vpd": false)", 0, kClearedPath0, 48},
         IdentCase{"NaaIdentity", R"(, "naa": "6001405ABCDEF0123456789ABCDEF012")", 0, kClearedPath0, 3},
+        IdentCase{"Spc2", R"(, "spc": 2)", 0, kClearedPath0, 3},
+        // The LU's own designator past the first read's 252 bytes.
+        IdentCase{"LongPage", R"(, "port_designators": 40)", 0, kClearedPath0, 3 + 3, 3},
+        // The longer read refused 15 times each: the first read's identity
+        // (none here) at every read.
+        IdentCase{"LongPageSpc2", R"(, "port_designators": 40, "spc": 2)", 0, kClearedPath0, 3 + 45, 45},
         // No identity at the survey, one at the clear: not the LU listed.
         IdentCase{"NoneAtSurveyOnly", R"(, "faults": [{"command": "INQUIRY", "status": 2, "times": 16}])",
                   3, std::string("ROVT10667-C An attempt to the get physical drive number failed. ") + kLu,

@@ -12,7 +12,7 @@ const char* const kCdbReadResv = "5E010000000000010800";
 const char* const kCdbRegister = "5F000000000000001800";
 const char* const kCdbClear = "5F030000000000001800";
 const char* const kCdbRegisterIgnore = "5F060000000000001800";
-const char* const kCdbIdentity = "120183040000";
+const char* const kCdbIdentity = "12018300FC00";
 
 const char* const kHeader = "PathID PathName                        KeyCount ReservedKey      Type\n";
 const char* const kDone = "ROVT10640-I The vrxpr utility completed normally.\n";

@@ -58,7 +58,7 @@ extern const char* const kCdbReadResv;
 extern const char* const kCdbRegister;
 extern const char* const kCdbClear;
 extern const char* const kCdbRegisterIgnore;
-// INQUIRY for the device identification page.
+// INQUIRY for the device identification page, its first read.
 extern const char* const kCdbIdentity;
 
 // Parameter lists: the registrant key in SERVICE ACTION RESERVATION KEY

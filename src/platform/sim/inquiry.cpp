@@ -46,10 +46,28 @@ std::vector<uint8_t> SimDesignator(const SIM_LU& lu)
     return d;
 }
 
+// The target port designators the file asks for (relative target port
+// identifiers 1 to N), then the LU's own.
+std::vector<uint8_t> SimDeviceIdPage(const SIM_LU& lu)
+{
+    std::vector<uint8_t> body;
+    for (uint32_t n = 1; n <= lu.PortDesignators; n++) {
+        // code set binary; association target port, type relative target port
+        const uint8_t d[] = {0x01, 0x14, 0x00, 0x04, static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
+                             static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
+        body.insert(body.end(), d, d + sizeof d);
+    }
+    std::vector<uint8_t> own = SimDesignator(lu);
+    body.insert(body.end(), own.begin(), own.end());
+    return body;
+}
+
 }  // namespace
 
 void SimAnswerInquiry(const SIM_LU& lu, const uint8_t* cdb, SIM_ANSWER* a)
 {
+    // SPC-2 has a one-byte allocation length and checks the reserved byte 3.
+    if (lu.Spc == 2 && cdb[3] != 0) return SimInvalidField(a);
     size_t alloc = (static_cast<size_t>(cdb[3]) << 8) | cdb[4];
     bool evpd = (cdb[1] & 0x01) != 0;
     uint8_t page = cdb[2];
@@ -65,7 +83,7 @@ void SimAnswerInquiry(const SIM_LU& lu, const uint8_t* cdb, SIM_ANSWER* a)
         } else if (page == SIM_PAGE_SERIAL) {
             SimPutPage(&d, pdt, page, std::vector<uint8_t>(lu.Name.begin(), lu.Name.end()));
         } else if (page == SIM_PAGE_DEVICE_ID) {
-            SimPutPage(&d, pdt, page, SimDesignator(lu));
+            SimPutPage(&d, pdt, page, SimDeviceIdPage(lu));
         } else {
             return SimInvalidField(a);
         }

@@ -293,8 +293,8 @@ bool SimLoadLU(const std::string& name, const SIM_JSON& v, SIM_LU* lu, std::stri
 {
     std::string where = "lus." + name;
     if (!SimCheckKeys(v, where,
-                      {"vendor", "product", "inquiry_hex", "naa", "vpd", "generation", "registrations",
-                       "reservation", "faults"},
+                      {"vendor", "product", "inquiry_hex", "naa", "vpd", "spc", "port_designators", "generation",
+                       "registrations", "reservation", "faults"},
                       error))
         return false;
     lu->Name = name;
@@ -327,6 +327,12 @@ bool SimLoadLU(const std::string& name, const SIM_JSON& v, SIM_LU* lu, std::stri
         if (!vpd->is_boolean()) return SimFail(error, where + ".vpd", "expected true or false");
         lu->Vpd = vpd->get<bool>();
     }
+    uint64_t spc = lu->Spc, ports = 0;
+    if (!SimGetUInt(v, where, "spc", 2, 3, &spc, nullptr, error) ||
+        !SimGetUInt(v, where, "port_designators", 0, SIM_MAX_PORT_DESIGNATORS, &ports, nullptr, error))
+        return false;
+    lu->Spc = static_cast<unsigned>(spc);
+    lu->PortDesignators = static_cast<uint32_t>(ports);
 
     uint64_t gen = 0;
     if (!SimGetUInt(v, where, "generation", 0, SIM_MAX_DWORD, &gen, nullptr, error)) return false;

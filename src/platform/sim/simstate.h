@@ -57,6 +57,8 @@ struct SIM_LU {
     std::vector<uint8_t> Inquiry;
     std::vector<uint8_t> Naa;          // empty: the identity comes from the name
     bool Vpd = true;                   // false: no identification pages
+    unsigned Spc = 3;                  // 2: INQUIRY's byte 3 is reserved
+    uint32_t PortDesignators = 0;      // target port designators before the LU's own
     uint32_t Generation = 0;
     std::vector<SIM_REGISTRATION> Registrations;
     bool Reserved = false;
@@ -109,6 +111,9 @@ bool SimLoadLU(const std::string& name, const SIM_JSON& v, SIM_LU* lu, std::stri
 // *out as it is and *present false.
 const uint64_t SIM_MAX_DWORD = 4294967295u;
 const uint64_t SIM_MAX_COUNT = 9007199254740991u;  // exact in a double
+// The page length has two bytes: 8 per port designator and at most 259 for
+// the LU's own.
+const uint64_t SIM_MAX_PORT_DESIGNATORS = (0xFFFF - 259) / 8;
 bool SimFail(std::string* error, const std::string& where, const std::string& what);
 bool SimCheckKeys(const SIM_JSON& obj, const std::string& where, std::initializer_list<const char*> allowed,
                   std::string* error);
