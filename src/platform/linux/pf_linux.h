@@ -67,6 +67,10 @@ int QelVRXPR_GetAddress(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pR
 int QelVRXPR_PassThrough(const PF_HANDLE* ph, void* in, DWORD inSize, void* out, DWORD outSize,
                          DWORD* pReturned);
 
+// Waits at most timeOutSec for the SCSI device behind the drive descriptor
+// to run (state_linux.cpp); false when it does not.
+bool QelVRXPR_WaitDeviceRuns(int fd, ULONG timeOutSec);
+
 // errno as the Windows code the logic expects for it.
 DWORD QelVRXPR_MapErrno(int err);
 // A pass-through that SG_IO carried out, by its status, host and driver

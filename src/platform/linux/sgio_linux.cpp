@@ -4,72 +4,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
 namespace {
-
-#define PF_DEVICE_STATE_FMT "/sys/dev/char/%u:%u/device/state"
-#define PF_STATE_RUNNING "running"
-#define PF_STATE_POLL_NS 100000000L
-#define PF_NS_PER_SEC 1000000000LL
-
-enum PF_DEVICE_STATE { PF_STATE_UNKNOWN, PF_STATE_RUNS, PF_STATE_STOPPED };
-
-// The state of the SCSI device the descriptor is open on, found through the
-// descriptor's own device number: an sg minor is not given to another
-// device while a descriptor holds it. A state that cannot be read (the
-// device gone from sysfs, no sysfs) holds nothing back: SG_IO's own result
-// then says what became of the device.
-PF_DEVICE_STATE QelVRXPR_ReadDeviceState(int fd)
-{
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return PF_STATE_UNKNOWN;
-    char rel[64], buf[PF_PATH_LEN];
-    std::snprintf(rel, sizeof rel, PF_DEVICE_STATE_FMT, major(st.st_rdev), minor(st.st_rdev));
-    const char* path = QelVRXPR_MakeRootPath(rel, buf);
-    int sfd = path != nullptr ? open(path, O_RDONLY | O_CLOEXEC) : -1;
-    if (sfd < 0) return PF_STATE_UNKNOWN;
-    char text[32];
-    ssize_t n = read(sfd, text, sizeof text - 1);
-    close(sfd);
-    if (n <= 0) return PF_STATE_UNKNOWN;
-    text[n] = '\0';
-    text[std::strcspn(text, "\n")] = '\0';
-    return std::strcmp(text, PF_STATE_RUNNING) == 0 ? PF_STATE_RUNS : PF_STATE_STOPPED;
-}
-
-long long QelVRXPR_NowNs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * PF_NS_PER_SEC + ts.tv_nsec;
-}
-
-// A device whose transport is in recovery (blocked) holds a command back
-// without starting its time-out, until the transport gives up minutes
-// later, and the sg driver still sends it if the run has ended meanwhile:
-// such a device gets no command. False when it did not run again within
-// the command's own time-out. (A path lost between the look and SG_IO is
-// not caught; the look narrows that to the span of two system calls.)
-bool QelVRXPR_WaitDeviceRuns(int fd, ULONG timeOutSec)
-{
-    long long deadline = QelVRXPR_NowNs() + (long long)timeOutSec * PF_NS_PER_SEC;
-    for (;;) {
-        if (QelVRXPR_ReadDeviceState(fd) != PF_STATE_STOPPED) return true;
-        long long left = deadline - QelVRXPR_NowNs();
-        if (left <= 0) return false;
-        struct timespec nap = {0, left < PF_STATE_POLL_NS ? (long)left : PF_STATE_POLL_NS};
-        nanosleep(&nap, nullptr);
-    }
-}
 
 // SG_IO with the stop signals held back: a stop while it waits would end
 // the wait and, at the continue, restart the ioctl, sending the command a

@@ -1,0 +1,147 @@
+// Whether the SCSI device behind a drive descriptor runs: a device whose
+// transport is in recovery (blocked) holds a command back without starting
+// its time-out, until the transport gives up minutes later, and the sg
+// driver still sends it if the run has ended meanwhile.
+#include "platform/linux/pf_linux.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+#define PF_DEVICE_STATE_FMT "/sys/dev/char/%u:%u/device/state"
+#define PF_STATE_RUNNING "running"
+#define PF_STATE_POLL_NS 100000000L
+#define PF_NS_PER_SEC 1000000000LL
+// Kept state files may take at most this share of the descriptors the
+// process may open; the drives and ports need the rest.
+#define PF_STATE_KEEP_SHARE 2
+
+enum PF_DEVICE_STATE { PF_STATE_UNKNOWN, PF_STATE_RUNS, PF_STATE_STOPPED };
+
+// The state file of each device number seen, kept open: finding it walks
+// the device tree, reading it again is one pread. Once its device is gone
+// the kernel removes the file, and a kept one reads no more, so a file that
+// still reads is that of the device holding the number.
+struct PF_STATE_FILE {
+    dev_t Rdev;
+    int Fd;
+};
+
+PF_STATE_FILE* g_PfStateFiles;
+size_t g_PfStateCount;
+size_t g_PfStateKeepMax;
+char g_PfStateRoot[PF_PATH_LEN];  // the root the kept files were found under
+
+// Room for a kept file for each path of a large array; without it the
+// files are read each time.
+size_t QelVRXPR_StateKeepMax()
+{
+    struct rlimit rl;
+    if (getrlimit(RLIMIT_NOFILE, &rl) != 0) return 0;
+    if (rl.rlim_cur < rl.rlim_max) {
+        struct rlimit raised = {rl.rlim_max, rl.rlim_max};
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) rl = raised;
+    }
+    return rl.rlim_cur == RLIM_INFINITY ? 1u << 20 : (size_t)(rl.rlim_cur / PF_STATE_KEEP_SHARE);
+}
+
+// Tests stand the layer under another root from run to run: what was kept
+// under the last one says nothing of this one.
+void QelVRXPR_ChkStateRoot()
+{
+    char buf[PF_PATH_LEN];
+    const char* root = QelVRXPR_MakeRootPath("/", buf);
+    if (root == nullptr || std::strcmp(root, g_PfStateRoot) == 0) return;
+    for (size_t i = 0; i < g_PfStateCount; ++i) close(g_PfStateFiles[i].Fd);
+    g_PfStateCount = 0;
+    std::snprintf(g_PfStateRoot, sizeof g_PfStateRoot, "%s", root);
+}
+
+PF_DEVICE_STATE QelVRXPR_ParseState(int fd)
+{
+    char text[32];
+    ssize_t n = pread(fd, text, sizeof text - 1, 0);
+    if (n <= 0) return PF_STATE_UNKNOWN;
+    text[n] = '\0';
+    text[std::strcspn(text, "\n")] = '\0';
+    return std::strcmp(text, PF_STATE_RUNNING) == 0 ? PF_STATE_RUNS : PF_STATE_STOPPED;
+}
+
+void QelVRXPR_KeepStateFile(dev_t rdev, int fd)
+{
+    if (g_PfStateKeepMax == 0) g_PfStateKeepMax = QelVRXPR_StateKeepMax();
+    if (g_PfStateCount >= g_PfStateKeepMax) {
+        close(fd);
+        return;
+    }
+    void* grown = std::realloc(g_PfStateFiles, (g_PfStateCount + 1) * sizeof *g_PfStateFiles);
+    if (grown == nullptr) {
+        close(fd);
+        return;
+    }
+    g_PfStateFiles = static_cast<PF_STATE_FILE*>(grown);
+    g_PfStateFiles[g_PfStateCount++] = PF_STATE_FILE{rdev, fd};
+}
+
+// The state of the SCSI device the descriptor is open on, found through the
+// descriptor's own device number: an sg minor is not given to another
+// device while a descriptor holds it. A state that cannot be read (the
+// device gone from sysfs, no sysfs) holds nothing back: SG_IO's own result
+// then says what became of the device.
+PF_DEVICE_STATE QelVRXPR_ReadDeviceState(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return PF_STATE_UNKNOWN;
+    QelVRXPR_ChkStateRoot();
+    for (size_t i = 0; i < g_PfStateCount; ++i) {
+        if (g_PfStateFiles[i].Rdev != st.st_rdev) continue;
+        PF_DEVICE_STATE state = QelVRXPR_ParseState(g_PfStateFiles[i].Fd);
+        if (state != PF_STATE_UNKNOWN) return state;
+        close(g_PfStateFiles[i].Fd);
+        g_PfStateFiles[i] = g_PfStateFiles[--g_PfStateCount];
+        break;
+    }
+    char rel[64], buf[PF_PATH_LEN];
+    std::snprintf(rel, sizeof rel, PF_DEVICE_STATE_FMT, major(st.st_rdev), minor(st.st_rdev));
+    const char* path = QelVRXPR_MakeRootPath(rel, buf);
+    int sfd = path != nullptr ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (sfd < 0) return PF_STATE_UNKNOWN;
+    PF_DEVICE_STATE state = QelVRXPR_ParseState(sfd);
+    if (state == PF_STATE_UNKNOWN)
+        close(sfd);
+    else
+        QelVRXPR_KeepStateFile(st.st_rdev, sfd);
+    return state;
+}
+
+long long QelVRXPR_NowNs()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * PF_NS_PER_SEC + ts.tv_nsec;
+}
+
+}  // namespace
+
+// False when the device did not run again within the command's own
+// time-out. (A path lost between the look and SG_IO is not caught; the
+// look narrows that to the span of two system calls.)
+bool QelVRXPR_WaitDeviceRuns(int fd, ULONG timeOutSec)
+{
+    long long deadline = QelVRXPR_NowNs() + (long long)timeOutSec * PF_NS_PER_SEC;
+    for (;;) {
+        if (QelVRXPR_ReadDeviceState(fd) != PF_STATE_STOPPED) return true;
+        long long left = deadline - QelVRXPR_NowNs();
+        if (left <= 0) return false;
+        struct timespec nap = {0, left < PF_STATE_POLL_NS ? (long)left : PF_STATE_POLL_NS};
+        nanosleep(&nap, nullptr);
+    }
+}
