@@ -54,8 +54,11 @@ inline void AddDevice(const FAKE_ROOT& r, const std::string& hctl, const std::st
     std::string id = (vendor + std::string(8, ' ')).substr(0, 8) +
                      (product + std::string(16, ' ')).substr(0, 16) + "4.0 ";
     inq.replace(8, id.size(), id);
-    std::string dir = r.Dir + "/sys/bus/scsi/devices/" + hctl;
+    // As the kernel lays it out: the bus folder links into the device tree.
+    std::string dir = r.Dir + "/sys/devices/platform/host0/target0:0:1/" + hctl;
     fs::create_directories(dir);
+    fs::create_symlink("../../../devices/platform/host0/target0:0:1/" + hctl,
+                       r.Dir + "/sys/bus/scsi/devices/" + hctl);
     WriteFile(dir + "/inquiry", inq.substr(0, length));
 }
 

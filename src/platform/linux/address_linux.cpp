@@ -80,7 +80,7 @@ int QelVRXPR_ReadSysfsAddress(const struct stat& st, SCSI_ADDRESS* pAddr)
 // LUN that needs them is about (one discovery listed, or this one).
 // Nodes that are no sg device (the test build's stand-ins) have sysfs
 // alone.
-int QelVRXPR_GetAddress(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned)
+int QelVRXPR_GetAddress(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned)
 {
     if (out == nullptr || outSize < sizeof(SCSI_ADDRESS))
         return QelVRXPR_FailWith(PF_ERROR_INSUFFICIENT_BUFFER);
@@ -114,6 +114,11 @@ int QelVRXPR_GetAddress(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pR
             a.Lun = whole.Lun;
         }
     }
+    ph->HasAddress = true;
+    ph->Hctl[0] = a.PortNumber;
+    ph->Hctl[1] = a.PathId;
+    ph->Hctl[2] = a.TargetId;
+    ph->Hctl[3] = a.Lun;
     std::memcpy(out, &a, sizeof a);
     if (pReturned != nullptr) *pReturned = sizeof a;
     return 1;

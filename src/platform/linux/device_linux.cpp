@@ -123,6 +123,7 @@ void QelVRXPR_CloseDevice(HANDLE h)
     ph->Kind = PF_HANDLE_FREE;
     ph->Fd = -1;
     ph->HasArea = false;
+    ph->HasAddress = false;
     std::free(ph->Area);
     ph->Area = nullptr;
     ph->AreaLen = 0;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -48,11 +47,9 @@ bool QelVRXPR_ParseHostEntry(const char* name, const char* prefix, unsigned* pHo
     return true;
 }
 
-bool QelVRXPR_ReadInquiry(int dirFd, const char* device, PF_SCSI_DEV* pDev)
+bool QelVRXPR_ReadInquiry(int devFd, PF_SCSI_DEV* pDev)
 {
-    char rel[PF_PATH_LEN];
-    std::snprintf(rel, sizeof rel, "%s/inquiry", device);
-    int fd = openat(dirFd, rel, O_RDONLY | O_CLOEXEC);
+    int fd = openat(devFd, "inquiry", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     size_t len = 0;
     while (len < sizeof pDev->Inquiry) {
@@ -108,9 +105,16 @@ int QelVRXPR_ListHostDevices(unsigned host, PF_SCSI_DEV** pDevs, size_t* pCount)
         dev.Channel = hctl[1];
         dev.Target = hctl[2];
         dev.Lun = hctl[3];
-        // The entry leads deep into the device tree: one walk per device.
-        // A device going away between the listing and the read is skipped.
-        if (QelVRXPR_ReadInquiry(dirfd(dir), e->d_name, &dev)) ++count;
+        // The entry leads deep into the device tree: walked once per device,
+        // for its INQUIRY data and its state. A device going away between
+        // the listing and the read is skipped.
+        int devFd = openat(dirfd(dir), e->d_name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (devFd < 0) continue;
+        if (QelVRXPR_ReadInquiry(devFd, &dev)) {
+            QelVRXPR_KeepDeviceState(devFd, hctl);
+            ++count;
+        }
+        close(devFd);
     }
     closedir(dir);
     std::sort(found, found + count, [](const PF_SCSI_DEV& a, const PF_SCSI_DEV& b) {

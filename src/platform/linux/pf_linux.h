@@ -37,6 +37,9 @@ struct PF_HANDLE {
     bool HasArea;
     uint8_t* Area;
     size_t AreaLen;
+    // A drive's address as this open last read it: host, channel, target, LUN.
+    bool HasAddress;
+    uint64_t Hctl[4];
 };
 
 // Where the layer finds /sys, /dev and /lib/modules: the path itself in the
@@ -63,13 +66,16 @@ bool QelVRXPR_ParsePortName(const char* name, unsigned* pHost);
 // The requests of a port or drive handle (hosts_linux.cpp,
 // address_linux.cpp, sgio_linux.cpp), as DeviceIoControl answers them.
 int QelVRXPR_GetInquiryData(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned);
-int QelVRXPR_GetAddress(const PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned);
+int QelVRXPR_GetAddress(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned);
 int QelVRXPR_PassThrough(const PF_HANDLE* ph, void* in, DWORD inSize, void* out, DWORD outSize,
                          DWORD* pReturned);
 
-// Waits at most timeOutSec for the SCSI device behind the drive descriptor
-// to run (state_linux.cpp); false when it does not.
-bool QelVRXPR_WaitDeviceRuns(int fd, ULONG timeOutSec);
+// Waits at most timeOutSec for the SCSI device behind the drive to run
+// (state_linux.cpp); false when it does not.
+bool QelVRXPR_WaitDeviceRuns(const PF_HANDLE* ph, ULONG timeOutSec);
+// Keeps the state file of the SCSI device H:C:T:L that discovery found,
+// dirFd its sysfs folder, for the look before each command.
+void QelVRXPR_KeepDeviceState(int dirFd, const uint64_t* hctl);
 
 // errno as the Windows code the logic expects for it.
 DWORD QelVRXPR_MapErrno(int err);

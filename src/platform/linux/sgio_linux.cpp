@@ -70,7 +70,7 @@ int QelVRXPR_PassThrough(const PF_HANDLE* ph, void* in, DWORD inSize, void* out,
     hdr.mx_sb_len = (unsigned char)senseMax;
     hdr.timeout = req.TimeOutValue > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : req.TimeOutValue * 1000;
 
-    if (!QelVRXPR_WaitDeviceRuns(ph->Fd, req.TimeOutValue)) return QelVRXPR_FailWith(PF_ERROR_NOT_READY);
+    if (!QelVRXPR_WaitDeviceRuns(ph, req.TimeOutValue)) return QelVRXPR_FailWith(PF_ERROR_NOT_READY);
     if (QelVRXPR_SendSgIo(ph->Fd, &hdr) != 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
     DWORD failure = QelVRXPR_MapSgResult(hdr.status, hdr.host_status, hdr.driver_status);
 

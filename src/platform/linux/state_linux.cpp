@@ -26,12 +26,15 @@ namespace {
 
 enum PF_DEVICE_STATE { PF_STATE_UNKNOWN, PF_STATE_RUNS, PF_STATE_STOPPED };
 
-// The state file of each device number seen, kept open: finding it walks
-// the device tree, reading it again is one pread. Once its device is gone
-// the kernel removes the file, and a kept one reads no more, so a file that
-// still reads is that of the device holding the number.
+// The state file of each SCSI device, by its address, kept open: finding it
+// walks the device tree, reading it again is one pread. Discovery walks
+// there anyway and finds it for every device; a drive whose device it did
+// not list has it found through the descriptor's device number. Once a
+// device is gone the kernel removes the file and a kept one reads no more,
+// so a file that still reads is that of the device at the address, which
+// the drive's descriptor was checked to reach.
 struct PF_STATE_FILE {
-    dev_t Rdev;
+    uint64_t Hctl[4];
     int Fd;
 };
 
@@ -75,50 +78,62 @@ PF_DEVICE_STATE QelVRXPR_ParseState(int fd)
     return std::strcmp(text, PF_STATE_RUNNING) == 0 ? PF_STATE_RUNS : PF_STATE_STOPPED;
 }
 
-void QelVRXPR_KeepStateFile(dev_t rdev, int fd)
+PF_STATE_FILE* QelVRXPR_FindStateFile(const uint64_t* hctl)
 {
-    if (g_PfStateKeepMax == 0) g_PfStateKeepMax = QelVRXPR_StateKeepMax();
-    if (g_PfStateCount >= g_PfStateKeepMax) {
-        close(fd);
+    for (size_t i = 0; i < g_PfStateCount; ++i)
+        if (std::memcmp(g_PfStateFiles[i].Hctl, hctl, sizeof g_PfStateFiles[i].Hctl) == 0)
+            return &g_PfStateFiles[i];
+    return nullptr;
+}
+
+void QelVRXPR_KeepStateFile(const uint64_t* hctl, int fd)
+{
+    QelVRXPR_ChkStateRoot();
+    if (PF_STATE_FILE* kept = QelVRXPR_FindStateFile(hctl)) {
+        close(kept->Fd);
+        kept->Fd = fd;
         return;
     }
-    void* grown = std::realloc(g_PfStateFiles, (g_PfStateCount + 1) * sizeof *g_PfStateFiles);
+    if (g_PfStateKeepMax == 0) g_PfStateKeepMax = QelVRXPR_StateKeepMax();
+    void* grown = g_PfStateCount < g_PfStateKeepMax
+                      ? std::realloc(g_PfStateFiles, (g_PfStateCount + 1) * sizeof *g_PfStateFiles)
+                      : nullptr;
     if (grown == nullptr) {
         close(fd);
         return;
     }
     g_PfStateFiles = static_cast<PF_STATE_FILE*>(grown);
-    g_PfStateFiles[g_PfStateCount++] = PF_STATE_FILE{rdev, fd};
+    PF_STATE_FILE& f = g_PfStateFiles[g_PfStateCount++];
+    std::memcpy(f.Hctl, hctl, sizeof f.Hctl);
+    f.Fd = fd;
 }
 
-// The state of the SCSI device the descriptor is open on, found through the
-// descriptor's own device number: an sg minor is not given to another
-// device while a descriptor holds it. A state that cannot be read (the
-// device gone from sysfs, no sysfs) holds nothing back: SG_IO's own result
-// then says what became of the device.
-PF_DEVICE_STATE QelVRXPR_ReadDeviceState(int fd)
+// The state of the SCSI device the drive is open on. Without a kept file it
+// is found through the descriptor's own device number: an sg minor is not
+// given to another device while a descriptor holds it. A state that cannot
+// be read (the device gone from sysfs, no sysfs) holds nothing back: SG_IO's
+// own result then says what became of the device.
+PF_DEVICE_STATE QelVRXPR_ReadDeviceState(const PF_HANDLE* ph)
 {
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return PF_STATE_UNKNOWN;
     QelVRXPR_ChkStateRoot();
-    for (size_t i = 0; i < g_PfStateCount; ++i) {
-        if (g_PfStateFiles[i].Rdev != st.st_rdev) continue;
-        PF_DEVICE_STATE state = QelVRXPR_ParseState(g_PfStateFiles[i].Fd);
-        if (state != PF_STATE_UNKNOWN) return state;
-        close(g_PfStateFiles[i].Fd);
-        g_PfStateFiles[i] = g_PfStateFiles[--g_PfStateCount];
-        break;
+    if (ph->HasAddress) {
+        if (PF_STATE_FILE* kept = QelVRXPR_FindStateFile(ph->Hctl)) {
+            PF_DEVICE_STATE state = QelVRXPR_ParseState(kept->Fd);
+            if (state != PF_STATE_UNKNOWN) return state;
+        }
     }
+    struct stat st;
+    if (fstat(ph->Fd, &st) != 0 || !S_ISCHR(st.st_mode)) return PF_STATE_UNKNOWN;
     char rel[64], buf[PF_PATH_LEN];
     std::snprintf(rel, sizeof rel, PF_DEVICE_STATE_FMT, major(st.st_rdev), minor(st.st_rdev));
     const char* path = QelVRXPR_MakeRootPath(rel, buf);
     int sfd = path != nullptr ? open(path, O_RDONLY | O_CLOEXEC) : -1;
     if (sfd < 0) return PF_STATE_UNKNOWN;
     PF_DEVICE_STATE state = QelVRXPR_ParseState(sfd);
-    if (state == PF_STATE_UNKNOWN)
-        close(sfd);
+    if (state != PF_STATE_UNKNOWN && ph->HasAddress)
+        QelVRXPR_KeepStateFile(ph->Hctl, sfd);
     else
-        QelVRXPR_KeepStateFile(st.st_rdev, sfd);
+        close(sfd);
     return state;
 }
 
@@ -131,14 +146,24 @@ long long QelVRXPR_NowNs()
 
 }  // namespace
 
+void QelVRXPR_KeepDeviceState(int dirFd, const uint64_t* hctl)
+{
+    int fd = openat(dirFd, "state", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    if (QelVRXPR_ParseState(fd) == PF_STATE_UNKNOWN)
+        close(fd);
+    else
+        QelVRXPR_KeepStateFile(hctl, fd);
+}
+
 // False when the device did not run again within the command's own
 // time-out. (A path lost between the look and SG_IO is not caught; the
 // look narrows that to the span of two system calls.)
-bool QelVRXPR_WaitDeviceRuns(int fd, ULONG timeOutSec)
+bool QelVRXPR_WaitDeviceRuns(const PF_HANDLE* ph, ULONG timeOutSec)
 {
     long long deadline = QelVRXPR_NowNs() + (long long)timeOutSec * PF_NS_PER_SEC;
     for (;;) {
-        if (QelVRXPR_ReadDeviceState(fd) != PF_STATE_STOPPED) return true;
+        if (QelVRXPR_ReadDeviceState(ph) != PF_STATE_STOPPED) return true;
         long long left = deadline - QelVRXPR_NowNs();
         if (left <= 0) return false;
         struct timespec nap = {0, left < PF_STATE_POLL_NS ? (long)left : PF_STATE_POLL_NS};
