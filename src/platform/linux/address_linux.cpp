@@ -22,18 +22,16 @@ namespace {
 #define PF_CHAR_DEVICES "/sys/dev/char"
 
 // /sys/dev/char, kept open: a guest under emulation feels each path walk.
-// Opened again when the root the layer's paths stand under changes (tests).
 int QelVRXPR_OpenCharDir()
 {
     static int s_Fd = -1;
-    static char s_Path[PF_PATH_LEN];
+    static char s_Root[PF_PATH_LEN];
+    bool moved = QelVRXPR_RootMoved(s_Root);
+    if (s_Fd >= 0 && !moved) return s_Fd;
+    if (s_Fd >= 0) close(s_Fd);
     char buf[PF_PATH_LEN];
     const char* path = QelVRXPR_MakeRootPath(PF_CHAR_DEVICES, buf);
-    if (path == nullptr) return -1;
-    if (s_Fd >= 0 && std::strcmp(path, s_Path) == 0) return s_Fd;
-    if (s_Fd >= 0) close(s_Fd);
-    std::snprintf(s_Path, sizeof s_Path, "%s", path);
-    s_Fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    s_Fd = path != nullptr ? open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
     return s_Fd;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/linux/pf_linux.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -16,7 +17,6 @@ const char g_PfDriveNameFmtLong[] = "/dev/sg%lu";
 namespace {
 
 #define PF_HANDLE_SLOTS 8
-#define PF_DRIVE_PREFIX "/dev/sg"
 
 // A fixed table: a handle left open on a fatal path is no leak.
 PF_HANDLE g_PfHandles[PF_HANDLE_SLOTS];
@@ -36,18 +36,16 @@ PF_HANDLE* QelVRXPR_FindHandle(HANDLE h)
     return nullptr;
 }
 
-// N of "/dev/sgN", or -1.
-long QelVRXPR_ParseDriveName(const char* name)
-{
-    size_t n = std::strlen(PF_DRIVE_PREFIX);
-    if (std::strncmp(name, PF_DRIVE_PREFIX, n) != 0) return -1;
-    const char* p = name + n;
-    uint64_t drive;
-    if (!QelVRXPR_ParseNumber(p, &drive) || *p != '\0' || drive > (uint64_t)LONG_MAX) return -1;
-    return (long)drive;
-}
-
 }  // namespace
+
+bool QelVRXPR_RootMoved(char* seen)
+{
+    char buf[PF_PATH_LEN];
+    const char* root = QelVRXPR_MakeRootPath("/", buf);
+    if (root == nullptr || std::strcmp(root, seen) == 0) return false;
+    std::snprintf(seen, PF_PATH_LEN, "%s", root);
+    return true;
+}
 
 int QelVRXPR_FailWith(DWORD err)
 {
@@ -78,7 +76,6 @@ HANDLE QelVRXPR_OpenDevice(const char* name)
         ph->Kind = PF_HANDLE_PORT;
         ph->Fd = -1;
         ph->Host = host;
-        ph->Drive = -1;
         return ph;
     }
     int fd = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -89,7 +86,6 @@ HANDLE QelVRXPR_OpenDevice(const char* name)
     ph->Kind = PF_HANDLE_DRIVE;
     ph->Fd = fd;
     ph->Host = 0;
-    ph->Drive = QelVRXPR_ParseDriveName(name);
     return ph;
 }
 

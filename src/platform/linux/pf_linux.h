@@ -31,7 +31,6 @@ struct PF_HANDLE {
     int Kind;
     int Fd;
     unsigned Host;
-    long Drive;  // N of the /dev/sgN it was opened as; -1 for any other name
     // A port's records as first gathered: a caller asking again with a
     // larger area gets them without the host's devices being read again.
     bool HasArea;
@@ -52,6 +51,11 @@ const char* QelVRXPR_MakeRootPath(const char* absPath, char* buf);
 // A device listed by discovery has a LUN that needs more than 31 bits:
 // SG_GET_SCSI_ID's 32 bits of it no longer tell the LUN by themselves.
 extern bool g_PfWideLuns;
+
+// True when the root the layer's paths stand under is no longer the one in
+// seen (PF_PATH_LEN bytes; tests move it from run to run), which then takes
+// the new one: what was kept under the old root says nothing of this one.
+bool QelVRXPR_RootMoved(char* seen);
 
 // Sets the last error; 0, the failed request's result.
 int QelVRXPR_FailWith(DWORD err);

@@ -56,16 +56,11 @@ size_t QelVRXPR_StateKeepMax()
     return rl.rlim_cur == RLIM_INFINITY ? 1u << 20 : (size_t)(rl.rlim_cur / PF_STATE_KEEP_SHARE);
 }
 
-// Tests stand the layer under another root from run to run: what was kept
-// under the last one says nothing of this one.
 void QelVRXPR_ChkStateRoot()
 {
-    char buf[PF_PATH_LEN];
-    const char* root = QelVRXPR_MakeRootPath("/", buf);
-    if (root == nullptr || std::strcmp(root, g_PfStateRoot) == 0) return;
+    if (!QelVRXPR_RootMoved(g_PfStateRoot)) return;
     for (size_t i = 0; i < g_PfStateCount; ++i) close(g_PfStateFiles[i].Fd);
     g_PfStateCount = 0;
-    std::snprintf(g_PfStateRoot, sizeof g_PfStateRoot, "%s", root);
 }
 
 PF_DEVICE_STATE QelVRXPR_ParseState(int fd)
