@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "linux_root.h"
+#include "linux/fake_root.h"
 #include "run.h"
 
 namespace {

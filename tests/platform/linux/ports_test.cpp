@@ -16,7 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "linux_root.h"
+#include "fake_root.h"
 #include "run.h"
 
 namespace {
