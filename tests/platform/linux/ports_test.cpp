@@ -1,29 +1,18 @@
-// The Linux layer's test build (vrxpr-linux-test) against a made-up /sys,
-// /dev and /lib/modules (VRXPR_TEST_ROOT): SCSI hosts as ports, their
-// devices as inquiry records, and kernel modules standing in for the
-// service keys. No sg device exists under the fake /dev, so the first LU in
-// discovery order is the one that message 20 names.
+// Discovery in the Linux layer's test build (vrxpr-linux-test) against a
+// made-up /sys and /dev (VRXPR_TEST_ROOT): SCSI hosts as ports, their
+// devices as inquiry records. No sg device exists under the fake /dev, so
+// the first LU in discovery order is the one that message 20 names.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
+#include <cstdio>
 #include <string>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/utsname.h>
-#include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "fake_root.h"
 #include "run.h"
 
 namespace {
-
-const char kInstalled[] =
-    "ROVT10669-W The utility for clearing VORX persistent reservation (vrxpr) cannot be "
-    "executed because VORX is installed.\n";
 
 TEST(LinuxPorts, RecordsFollowTargetThenLunNumerically)
 {
@@ -124,153 +113,42 @@ TEST(LinuxPorts, NoHostsAndNoDrivesEndWithNoLu)
     EXPECT_EQ(res.code, 0);
 }
 
-TEST(LinuxDrives, AddressIsTheOpenNodesWholeSysfsName)
+TEST(LinuxPorts, NumbersAsWideAsLinuxGivesThemAreListedWhole)
 {
-    // Managed LU 2:0:1:44. A drive whose name differs only past the low
-    // byte (or past the low 32 bits of the LUN) is not its drive; the one
-    // that names it is, and its READ KEYS fails there (the node is no sg
-    // device).
-    struct {
-        const char* Address;
-        bool Maps;
-    } const rows[] = {
-        {"2:0:1:44", true},
-        {"2:0:1:4294967340", false},  // LUN 2^32 + 44
-        {"2:0:1:300", false},
-        {"258:0:1:44", false},
-        {"2:256:1:44", false},
-        {"2:0:1", false},
+    // Each managed LU in discovery order, with the drive of every LU before
+    // it mapped: message 20 names it, whole; with every drive mapped the
+    // first READ KEYS is sent (it fails on a node that is no sg device).
+    // An unmanaged tape library beside them ends nothing.
+    const std::vector<std::pair<std::string, std::string>> lus = {
+        {"0:0:0:0", "0000.0000.0000000000000000.0000"},
+        {"0:0:0:255", "0000.0000.0000000000000000.00FF"},
+        {"0:0:0:256", "0000.0000.0000000000000000.0100"},
+        {"2:0:1:16384", "0002.0000.0000000000000001.4000"},
+        {"300:0:300:0", "012C.0000.000000000000012C.0000"},
+        {"70000:0:0:1099511627777", "11170.0000.0000000000000000.10000000001"},
     };
-    const std::string lu = "0002.0000.0000000000000001.002C";
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.Address);
+    std::vector<PTY> drives(lus.size());
+    for (size_t mapped = 0; mapped <= lus.size(); ++mapped) {
+        SCOPED_TRACE(mapped);
         FAKE_ROOT r = MakeRoot();
-        AddHost(r, 2);
-        AddDevice(r, "2:0:1:44", "ZORBELT", "TQ44");
-        AddDrive(r, 0, "/dev/null", row.Address);
-        AddDrive(r, 1, "/dev/zero", "2:0:1:45");
+        for (unsigned h : {0u, 2u, 5u, 300u, 70000u}) AddHost(r, h);
+        for (auto it = lus.rbegin(); it != lus.rend(); ++it) AddDevice(r, it->first, "ZORBELT", "TQ22");
+        AddDevice(r, "5:0:0:300", "ACME", "TAPELIB");
+        for (size_t i = 0; i < mapped; ++i) AddDrive(r, (int)i, drives[i].Slave, lus[i].first);
         RunResult res = RunDisplay(r);
-        EXPECT_EQ(res.out, (row.Maps ? kReadKeysFailed : kNoDrive) + lu + "\n");
+        EXPECT_EQ(res.out, (mapped < lus.size() ? kNoDrive + lus[mapped].second
+                                                : kReadKeysFailed + lus[0].second) + "\n");
         EXPECT_EQ(res.code, 3);
     }
-}
 
-TEST(LinuxDrives, ClosedStandardDescriptorsNeverBecomeDrives)
-{
-    // The drive is a terminal here, so whatever the run writes into it can
-    // be read back from the other side. Its READ KEYS fails: message 14.
-    int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    std::string slave = ptsname(master);
-    int held = open(slave.c_str(), O_RDWR | O_NOCTTY);  // keeps the buffer readable
-    ASSERT_GE(held, 0);
-    const std::string lu = "0002.0000.0000000000000001.002C";
-    struct {
-        const char* Redirect;
-        std::string Out;
-    } const rows[] = {
-        {"<&-", kReadKeysFailed + lu + "\n"},
-        {">&-", ""},
-        {"2>&-", kReadKeysFailed + lu + "\n"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.Redirect);
-        FAKE_ROOT r = MakeRoot();
-        AddHost(r, 2);
-        AddDevice(r, "2:0:1:44", "ZORBELT", "TQ44");
-        AddDrive(r, 0, slave, "2:0:1:44");
-        RunOptions opt;
-        opt.unsetEnv = {"LC_ALL", "LC_MESSAGES", "LANG"};
-        opt.env = {{"VRXPR_TEST_ROOT", r.Dir}};
-        RunResult res = RunProgram("/bin/sh", {"-c", std::string("exec \"$0\" -d ") + row.Redirect,
-                                               LinuxTestExe()},
-                                   opt);
-        EXPECT_EQ(res.out, row.Out);
-        EXPECT_EQ(res.code, 3);
-        char buf[256];
-        ssize_t n = read(master, buf, sizeof buf);
-        EXPECT_EQ(n, -1) << std::string(buf, n > 0 ? (size_t)n : 0);
-    }
-    close(held);
-    close(master);
-}
-
-TEST(LinuxGuard, LoadedModuleOfAServiceNameMeansInstalled)
-{
-    for (const char* name : {"VORXdsm", "vorxdsm", "vrxfdrv", "VRXFDRV"}) {
-        SCOPED_TRACE(name);
-        FAKE_ROOT r = MakeRoot();
-        fs::create_directories(r.Dir + "/sys/module/" + name);
-        RunResult res = RunDisplay(r);
-        EXPECT_EQ(res.out, kInstalled);
-        EXPECT_EQ(res.code, 2);
-    }
-}
-
-TEST(LinuxGuard, ModuleFileForTheRunningKernelMeansInstalled)
-{
-    for (const char* line : {"kernel/drivers/scsi/vrxfdrv.ko:\n",
-                             "updates/dkms/VORXdsm.ko.xz: kernel/drivers/scsi/scsi_mod.ko.xz\n",
-                             "extra/vrxfdrv.ko.zst:\n", "extra/vorxdsm.ko.gz:\n"}) {
-        SCOPED_TRACE(line);
-        FAKE_ROOT r = MakeRoot();
-        WriteFile(ModulesDir(r) + "/modules.dep",
-                  std::string("kernel/fs/configfs/configfs.ko:\n") + line);
-        RunResult res = RunDisplay(r);
-        EXPECT_EQ(res.out, kInstalled);
-        EXPECT_EQ(res.code, 2);
-    }
-}
-
-TEST(LinuxGuard, OtherModulesDoNotCount)
-{
+    // A host whose devices cannot be laid out at all still says so.
     FAKE_ROOT r = MakeRoot();
-    fs::create_directories(r.Dir + "/sys/module/vrxfdrv2");
-    fs::create_directories(r.Dir + "/sys/module/scsi_mod");
-    WriteFile(ModulesDir(r) + "/modules.dep",
-              "kernel/drivers/vrxfdrv/helper.ko: kernel/drivers/vrxfdrv.ko\n"
-              "kernel/drivers/vorxdsm.ko.bak:\n"
-              "kernel/drivers/xvrxfdrv.ko:\n");
+    AddHost(r, 4);
+    AddDevice(r, "4:70000:0:0", "ACME", "DISK");
     RunResult res = RunDisplay(r);
-    EXPECT_EQ(res.out, kNoLu);
-    EXPECT_EQ(res.code, 0);
-
-    // No module tree at all for the running kernel: nothing installed.
-    FAKE_ROOT r2 = MakeRoot();
-    res = RunDisplay(r2);
-    EXPECT_EQ(res.out, kNoLu);
-    EXPECT_EQ(res.code, 0);
-}
-
-TEST(LinuxGuard, UncheckableModuleListIsAnInternalError)
-{
-    FAKE_ROOT r = MakeRoot();
-    fs::create_directories(ModulesDir(r) + "/modules.dep");  // a folder: cannot be read
-    RunResult res = RunDisplay(r);
-    EXPECT_EQ(res.out, "ROVT10648-E An internal error occurred in the vrxpr command. "
-                       "Error Code = QelVRXPR_ChkVORXReg()001\n");
-    EXPECT_EQ(res.code, 4);
-}
-
-TEST(LinuxProduct, InstalledUtilityTakesNoRootFromTheEnvironment)
-{
-    std::string product = ReadFile(LinuxExe());
-    std::string testBuild = ReadFile(LinuxTestExe());
-    const std::string name = "VRXPR_TEST_ROOT";
-    EXPECT_NE(std::search(testBuild.begin(), testBuild.end(), name.begin(), name.end()),
-              testBuild.end());
-    EXPECT_EQ(std::search(product.begin(), product.end(), name.begin(), name.end()), product.end());
-
-    // A made-up root where the guard module is loaded stops the test build
-    // only; the installed utility looks at the system's own /sys.
-    FAKE_ROOT r = MakeRoot();
-    fs::create_directories(r.Dir + "/sys/module/vrxfdrv");
-    EXPECT_EQ(RunDisplay(r).out, kInstalled);
-    RunResult res = RunDisplay(r, LinuxExe());
-    EXPECT_NE(res.out, kInstalled);
-    EXPECT_NE(res.code, 2);
+    EXPECT_EQ(res.out, "ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = 0x4, "
+                       "Error Code = 0x32\n");
+    EXPECT_EQ(res.code, 3);
 }
 
 }  // namespace
