@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 const char g_PfPortNameFmt[] = "/sys/class/scsi_host/host%u";
@@ -67,17 +66,8 @@ HANDLE QelVRXPR_OpenDevice(const char* name)
         return INVALID_HANDLE_VALUE;
     }
     unsigned host;
-    if (QelVRXPR_ParsePortName(name, &host)) {
-        struct stat st;
-        if (stat(path, &st) != 0) {
-            g_PfLastErr = QelVRXPR_MapErrno(errno);
-            return INVALID_HANDLE_VALUE;
-        }
-        ph->Kind = PF_HANDLE_PORT;
-        ph->Fd = -1;
-        ph->Host = host;
-        return ph;
-    }
+    if (QelVRXPR_ParsePortName(name, &host))
+        return QelVRXPR_OpenPort(ph, path, host) ? ph : INVALID_HANDLE_VALUE;
     int fd = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         g_PfLastErr = QelVRXPR_MapErrno(errno);
@@ -118,6 +108,7 @@ void QelVRXPR_CloseDevice(HANDLE h)
     if (ph->Fd >= 0) close(ph->Fd);
     ph->Kind = PF_HANDLE_FREE;
     ph->Fd = -1;
+    ph->Failure = 0;
     ph->HasArea = false;
     ph->HasAddress = false;
     std::free(ph->Area);

@@ -8,11 +8,14 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace {
 
-#define PF_HOST_DIR "/sys/class/scsi_host"
+#define PF_SYS_DIR "/sys"
+#define PF_HOST_DIR PF_SYS_DIR "/class/scsi_host"
 #define PF_PORT_PREFIX PF_HOST_DIR "/host"
 #define PF_SCSI_DEVICES "/sys/bus/scsi/devices"
 // As a Windows port driver does: each record has room for the first 36
@@ -26,6 +29,9 @@ namespace {
 // Port numbers stop one short of the largest, so that the port after the
 // last one is still a number.
 #define PF_HOST_LIMIT 0xFFFFFFFFu
+
+// Why the class folder could not be read, for port 0 to fail with.
+DWORD g_PfHostsFailure;
 
 struct PF_SCSI_DEV {
     uint64_t Channel;
@@ -47,20 +53,43 @@ bool QelVRXPR_ParseHostEntry(const char* name, const char* prefix, unsigned* pHo
     return true;
 }
 
-bool QelVRXPR_ReadInquiry(int devFd, PF_SCSI_DEV* pDev)
+// Only these say that a device went away. Any other failure (no
+// descriptor left, no memory, no permission) would drop an LU unseen.
+bool QelVRXPR_DeviceGone(int err)
+{
+    return err == ENOENT || err == ENODEV || err == ENXIO;
+}
+
+// 1 read; 0 the device went away; -1 failed, errno says why.
+int QelVRXPR_ReadInquiry(int devFd, PF_SCSI_DEV* pDev)
 {
     int fd = openat(devFd, "inquiry", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return QelVRXPR_DeviceGone(errno) ? 0 : -1;
     size_t len = 0;
+    int rc = 1;
     while (len < sizeof pDev->Inquiry) {
         ssize_t n = read(fd, pDev->Inquiry + len, sizeof pDev->Inquiry - len);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) rc = QelVRXPR_DeviceGone(errno) ? 0 : -1;
         if (n <= 0) break;
         len += (size_t)n;
     }
+    int err = errno;
     close(fd);
+    errno = err;
     pDev->InquiryLen = len;
-    return true;
+    return rc;
+}
+
+// Where sysfs is not mounted (a chroot, a rescue shell) or something else
+// is, a missing class folder says nothing about the SCSI hosts.
+bool QelVRXPR_SysfsMounted()
+{
+    char buf[PF_PATH_LEN];
+    const char* sys = QelVRXPR_MakeRootPath(PF_SYS_DIR, buf);
+    struct statfs st;
+    return sys != nullptr && statfs(sys, &st) == 0 &&
+           (unsigned long)st.f_type == QelVRXPR_SysfsMagic();
 }
 
 // The host's devices, in the order the records are chained, into an array
@@ -78,7 +107,14 @@ int QelVRXPR_ListHostDevices(unsigned host, PF_SCSI_DEV** pDevs, size_t* pCount)
     }
     PF_SCSI_DEV* found = nullptr;
     size_t count = 0, cap = 0;
-    while (dirent* e = readdir(dir)) {
+    int err = 0;
+    for (;;) {
+        errno = 0;
+        dirent* e = readdir(dir);
+        if (e == nullptr) {
+            err = errno;
+            break;
+        }
         uint64_t hctl[4];
         if (!QelVRXPR_ParseDeviceName(e->d_name, hctl) || hctl[0] != host) continue;
         // The kernel numbers channels and targets in 32 bits; a name past
@@ -109,14 +145,27 @@ int QelVRXPR_ListHostDevices(unsigned host, PF_SCSI_DEV** pDevs, size_t* pCount)
         // for its INQUIRY data and its state. A device going away between
         // the listing and the read is skipped.
         int devFd = openat(dirfd(dir), e->d_name, O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (devFd < 0) continue;
-        if (QelVRXPR_ReadInquiry(devFd, &dev)) {
+        int rc = -1;
+        if (devFd >= 0)
+            rc = QelVRXPR_ReadInquiry(devFd, &dev);
+        else if (QelVRXPR_DeviceGone(errno))
+            rc = 0;
+        if (rc < 0) {
+            err = errno;
+            if (devFd >= 0) close(devFd);
+            break;
+        }
+        if (rc > 0) {
             QelVRXPR_KeepDeviceState(devFd, hctl);
             ++count;
         }
-        close(devFd);
+        if (devFd >= 0) close(devFd);
     }
     closedir(dir);
+    if (err != 0) {
+        std::free(found);
+        return QelVRXPR_FailWith(QelVRXPR_MapErrno(err));
+    }
     std::sort(found, found + count, [](const PF_SCSI_DEV& a, const PF_SCSI_DEV& b) {
         if (a.Channel != b.Channel) return a.Channel < b.Channel;
         if (a.Target != b.Target) return a.Target < b.Target;
@@ -234,8 +283,26 @@ bool QelVRXPR_ParsePortName(const char* name, unsigned* pHost)
     return QelVRXPR_ParseHostEntry(name, PF_PORT_PREFIX, pHost);
 }
 
+// A host that went away since the class folder was read is passed over; one
+// that cannot be looked at opens, and its inquiry says why.
+int QelVRXPR_OpenPort(PF_HANDLE* ph, const char* path, unsigned host)
+{
+    DWORD failure = host == 0 ? g_PfHostsFailure : 0;
+    struct stat st;
+    if (failure == 0 && stat(path, &st) != 0) {
+        if (QelVRXPR_DeviceGone(errno)) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+        failure = QelVRXPR_MapErrno(errno);
+    }
+    ph->Kind = PF_HANDLE_PORT;
+    ph->Fd = -1;
+    ph->Host = host;
+    ph->Failure = failure;
+    return 1;
+}
+
 int QelVRXPR_GetInquiryData(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned)
 {
+    if (ph->Failure != 0) return QelVRXPR_FailWith(ph->Failure);
     if (!ph->HasArea && !QelVRXPR_BuildInquiryData(ph)) return 0;
     if (out == nullptr || ph->AreaLen > outSize) return QelVRXPR_FailWith(ERROR_MORE_DATA);
     std::memcpy(out, ph->Area, ph->AreaLen);
@@ -252,9 +319,14 @@ int QelVRXPR_GetNextPort(unsigned* pPort)
     char buf[PF_PATH_LEN];
     const char* path = QelVRXPR_MakeRootPath(PF_HOST_DIR, buf);
     DIR* dir = path != nullptr ? opendir(path) : nullptr;
+    if (*pPort == 0) g_PfHostsFailure = 0;
     if (dir == nullptr) {
-        // Unreadable: port 0's open then reports why.
-        return errno != ENOENT && *pPort == 0;
+        // No SCSI host at all only where sysfs says so; otherwise port 0
+        // opens to fail its inquiry with the reason.
+        int err = errno;
+        if (*pPort != 0 || (err == ENOENT && QelVRXPR_SysfsMounted())) return 0;
+        g_PfHostsFailure = err == ENOENT ? PF_ERROR_PATH_NOT_FOUND : QelVRXPR_MapErrno(err);
+        return 1;
     }
     bool found = false;
     unsigned next = 0;

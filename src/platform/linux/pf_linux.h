@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 
 #define PF_ERROR_INVALID_FUNCTION 1L
+#define PF_ERROR_PATH_NOT_FOUND 3L
 #define PF_ERROR_TOO_MANY_OPEN_FILES 4L
 #define PF_ERROR_NOT_READY 21L
 #define PF_ERROR_NOT_ENOUGH_MEMORY 8L
@@ -31,6 +32,9 @@ struct PF_HANDLE {
     int Kind;
     int Fd;
     unsigned Host;
+    // A port that opened although its host could not be looked at: its
+    // inquiry fails with this code, so that the run names the port.
+    DWORD Failure;
     // A port's records as first gathered: a caller asking again with a
     // larger area gets them without the host's devices being read again.
     bool HasArea;
@@ -47,6 +51,11 @@ struct PF_HANDLE {
 // errno ENAMETOOLONG when it does not fit. The layer keeps to the C library:
 // the C++ one would be loaded at every start for a few strings.
 const char* QelVRXPR_MakeRootPath(const char* absPath, char* buf);
+// What statfs gives for /sys where sysfs is mounted there: SYSFS_MAGIC in
+// the installed utility; in the test build, under a made-up root, the
+// magic of whatever filesystem a test lets stand for it (none by default:
+// a made-up sys/ is a plain folder).
+unsigned long QelVRXPR_SysfsMagic();
 
 // A device listed by discovery has a LUN that needs more than 31 bits:
 // SG_GET_SCSI_ID's 32 bits of it no longer tell the LUN by themselves.
@@ -66,6 +75,8 @@ bool QelVRXPR_ParseNumber(const char*& p, uint64_t* pValue);
 bool QelVRXPR_ParseDeviceName(const char* name, uint64_t* hctl);
 // "/sys/class/scsi_host/hostN" as discovery names a port.
 bool QelVRXPR_ParsePortName(const char* name, unsigned* pHost);
+// Opens port handle ph on host's class folder at path (hosts_linux.cpp).
+int QelVRXPR_OpenPort(PF_HANDLE* ph, const char* path, unsigned host);
 
 // The requests of a port or drive handle (hosts_linux.cpp,
 // address_linux.cpp, sgio_linux.cpp), as DeviceIoControl answers them.

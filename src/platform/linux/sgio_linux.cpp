@@ -101,6 +101,9 @@ DWORD QelVRXPR_MapErrno(int err)
         return ERROR_ACCESS_DENIED;
     case ENOMEM:
         return PF_ERROR_NOT_ENOUGH_MEMORY;
+    case EMFILE:
+    case ENFILE:
+        return PF_ERROR_TOO_MANY_OPEN_FILES;
     case ENOENT:
         return ERROR_FILE_NOT_FOUND;
     default:

@@ -24,7 +24,7 @@ TEST(LinuxErrorCodes, EachFailureHasTheWindowsCodeOfItsCondition)
         {EIO, 0, 0, 0, 31},            {0, 0, 0x07, 0, 31},      // host or transport
         {0, 0, 0x0E, 0, 31},           {0, 0, 0, 0x04, 31},
         {0, 0, 0, 0x06, 31},           {EBUSY, 0, 0, 0, 31},
-        {ENOTTY, 0, 0, 0, 31},         {EMFILE, 0, 0, 0, 31},
+        {ENOTTY, 0, 0, 0, 31},         {EMFILE, 0, 0, 0, 4},
         {EACCES, 0, 0, 0, 5},          {EPERM, 0, 0, 0, 5},      // permission
         {ENOMEM, 0, 0, 0, 8},          {ENOENT, 0, 0, 0, 2},
         {0, 0, 0x11, 0, 1117},                                   // conflict on the host byte

@@ -76,10 +76,13 @@ TEST(LinuxProduct, InstalledUtilityTakesNoRootFromTheEnvironment)
 {
     std::string product = ReadFile(LinuxExe());
     std::string testBuild = ReadFile(LinuxTestExe());
-    const std::string name = "VRXPR_TEST_ROOT";
-    EXPECT_NE(std::search(testBuild.begin(), testBuild.end(), name.begin(), name.end()),
-              testBuild.end());
-    EXPECT_EQ(std::search(product.begin(), product.end(), name.begin(), name.end()), product.end());
+    for (const std::string name : {"VRXPR_TEST_ROOT", "VRXPR_TEST_SYSFS_MAGIC"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NE(std::search(testBuild.begin(), testBuild.end(), name.begin(), name.end()),
+                  testBuild.end());
+        EXPECT_EQ(std::search(product.begin(), product.end(), name.begin(), name.end()),
+                  product.end());
+    }
 
     // A made-up root where the guard module is loaded stops the test build
     // only; the installed utility looks at the system's own /sys.

@@ -18,14 +18,36 @@ TEST(LinuxPorts, RecordsFollowTargetThenLunNumerically)
 {
     // Enough managed LUs that the folder's own order cannot pass for the
     // right one, and names that sort differently as text ("12" before "3").
-    FAKE_ROOT r = MakeRoot();
-    AddHost(r, 2);
-    for (const char* hctl : {"2:0:10:0", "2:0:0:12", "2:0:2:1", "2:0:1:0", "2:0:0:30", "2:0:9:9",
-                             "2:0:0:3", "2:0:3:0", "2:0:1:10", "2:0:0:4", "2:0:5:5", "2:0:0:7"})
-        AddDevice(r, hctl, "LOX", "KAMBERLON");
-    AddDevice(r, "2:0:0:1", "ACME", "DISK");
-    AddDevice(r, "2:0:0:2", "LOX", "KAMBERLON2");  // unmanaged: row 8 compares 24 bytes
-    ExpectFirstLu(r, "0002.0000.0000000000000000.0003");
+    // With the drives of the first k LUs of the right order mapped, message
+    // 20 names LU k: every place in the order is checked.
+    const std::vector<std::pair<std::string, std::string>> order = {
+        {"2:0:0:3", "0002.0000.0000000000000000.0003"},
+        {"2:0:0:4", "0002.0000.0000000000000000.0004"},
+        {"2:0:0:7", "0002.0000.0000000000000000.0007"},
+        {"2:0:0:12", "0002.0000.0000000000000000.000C"},
+        {"2:0:0:30", "0002.0000.0000000000000000.001E"},
+        {"2:0:1:0", "0002.0000.0000000000000001.0000"},
+        {"2:0:1:10", "0002.0000.0000000000000001.000A"},
+        {"2:0:2:1", "0002.0000.0000000000000002.0001"},
+        {"2:0:3:0", "0002.0000.0000000000000003.0000"},
+        {"2:0:5:5", "0002.0000.0000000000000005.0005"},
+        {"2:0:9:9", "0002.0000.0000000000000009.0009"},
+        {"2:0:10:0", "0002.0000.000000000000000A.0000"},
+    };
+    std::vector<PTY> drives(order.size());
+    for (size_t mapped = 0; mapped < order.size(); ++mapped) {
+        SCOPED_TRACE(mapped);
+        FAKE_ROOT r = MakeRoot();
+        AddHost(r, 2);
+        for (const char* hctl : {"2:0:10:0", "2:0:0:12", "2:0:2:1", "2:0:1:0", "2:0:0:30",
+                                 "2:0:9:9", "2:0:0:3", "2:0:3:0", "2:0:1:10", "2:0:0:4", "2:0:5:5",
+                                 "2:0:0:7"})
+            AddDevice(r, hctl, "LOX", "KAMBERLON");
+        AddDevice(r, "2:0:0:1", "ACME", "DISK");
+        AddDevice(r, "2:0:0:2", "LOX", "KAMBERLON2");  // unmanaged: row 8 compares 24 bytes
+        for (size_t i = 0; i < mapped; ++i) AddDrive(r, (int)i, drives[i].Slave, order[i].first);
+        ExpectFirstLu(r, order[mapped].second);
+    }
 }
 
 TEST(LinuxPorts, ChannelIsTheBusPosition)

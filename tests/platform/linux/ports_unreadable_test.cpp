@@ -1,0 +1,146 @@
+// Discovery where the made-up /sys cannot be read whole: no sysfs, too few
+// descriptors, no permission. Each ends the run with message 17 naming the
+// port; none lists fewer LUs as if the rest were not there.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include "fake_root.h"
+#include "run.h"
+
+namespace {
+
+std::string M17(const char* port, const char* error)
+{
+    return std::string("ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = ") +
+           port + ", Error Code = " + error + "\n";
+}
+
+// The statfs magic of the filesystem dir is on: the test build then takes
+// the made-up sys/ for a mounted sysfs.
+std::string FsMagic(const std::string& dir)
+{
+    struct statfs st;
+    EXPECT_EQ(statfs(dir.c_str(), &st), 0);
+    char text[32];
+    std::snprintf(text, sizeof text, "%#lx", (unsigned long)st.f_type);
+    return text;
+}
+
+// Host 2 with five managed LUs and no drive: a run that reads them all
+// names the first, 2:0:0:1, in message 20.
+void AddFiveLus(const FAKE_ROOT& r)
+{
+    AddHost(r, 2);
+    for (int lun = 1; lun <= 5; ++lun) {
+        std::string hctl = "2:0:0:" + std::to_string(lun);
+        AddDevice(r, hctl, "ZORBELT", "TQ22");
+        SetDeviceState(r, lun, hctl, "running");
+    }
+}
+
+const char kFirstOfFive[] = "0002.0000.0000000000000000.0001\n";
+
+RunResult RunScript(const FAKE_ROOT& r, const std::string& script,
+                    std::vector<std::pair<std::string, std::string>> env = {})
+{
+    RunOptions opt;
+    opt.unsetEnv = {"LC_ALL", "LC_MESSAGES", "LANG", "VRXPR_TEST_SYSFS_MAGIC"};
+    env.push_back({"VRXPR_TEST_ROOT", r.Dir});
+    opt.env = env;
+    return RunProgram("/bin/sh", {"-c", script, LinuxTestExe()}, opt);
+}
+
+TEST(LinuxPorts, NoSysfsOrTooFewDescriptorsEndTheRun)
+{
+    enum { NO_SYS, EMPTY_SYS, HOSTS_A_FILE, FIVE_LUS };
+    struct {
+        const char* Name;
+        int Layout;
+        bool Sysfs;  // sys/ stands for a mounted sysfs
+        int FileLimit;
+        std::string Out;
+        int Code;
+    } const rows[] = {
+        {"no sys/ at all", NO_SYS, false, 0, M17("0x0", "0x3"), 3},
+        {"sys/ a plain folder", EMPTY_SYS, false, 0, M17("0x0", "0x3"), 3},
+        {"sysfs without SCSI", EMPTY_SYS, true, 0, kNoLu, 0},
+        {"class folder a file", HOSTS_A_FILE, true, 0, M17("0x0", "0x1f"), 3},
+        // 0-2, the devices folder, one device's folder and its INQUIRY
+        // data; the state files of the first two kept: the third device's
+        // INQUIRY data finds no descriptor.
+        {"third device past the file limit", FIVE_LUS, false, 7, M17("0x2", "0x4"), 3},
+        {"room for every file", FIVE_LUS, false, 64, kNoDrive + std::string(kFirstOfFive), 3},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        FAKE_ROOT r = MakeRoot();
+        switch (row.Layout) {
+        case NO_SYS:
+            fs::remove_all(r.Dir + "/sys");
+            break;
+        case EMPTY_SYS:
+            fs::remove_all(r.Dir + "/sys/class");
+            break;
+        case HOSTS_A_FILE:
+            fs::remove_all(r.Dir + "/sys/class/scsi_host");
+            WriteFile(r.Dir + "/sys/class/scsi_host", "");
+            break;
+        case FIVE_LUS:
+            AddFiveLus(r);
+            break;
+        }
+        std::vector<std::pair<std::string, std::string>> env = {
+            {"LIMIT", std::to_string(row.FileLimit)}};
+        if (row.Sysfs) env.push_back({"VRXPR_TEST_SYSFS_MAGIC", FsMagic(r.Dir)});
+        RunResult res = RunScript(
+            r, "exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; [ $LIMIT = 0 ] || ulimit -n $LIMIT; "
+               "exec \"$0\" -d",
+            env);
+        EXPECT_EQ(res.out, row.Out);
+        EXPECT_EQ(res.code, row.Code);
+    }
+}
+
+TEST(LinuxPorts, FoldersWithoutPermissionEndTheRun)
+{
+    // Root passes every permission bit: the run drops to nobody once the
+    // tree is laid out.
+    const char* script = geteuid() == 0
+                             ? "exec setpriv --reuid=65534 --regid=65534 --clear-groups -- \"$0\" -d"
+                             : "exec \"$0\" -d";
+    const std::string devices = "/sys/devices/platform/host0/target0:0:1/";
+    struct {
+        const char* Denied;
+        std::string Out;
+    } const rows[] = {
+        {"", kNoDrive + std::string(kFirstOfFive)},
+        {"/sys/class/scsi_host", M17("0x0", "0x5")},
+        {"/sys/bus/scsi/devices", M17("0x2", "0x5")},
+        {"2:0:0:3", M17("0x2", "0x5")},
+        {"2:0:0:4/inquiry", M17("0x2", "0x5")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Denied);
+        FAKE_ROOT r = MakeRoot();
+        AddFiveLus(r);
+        ASSERT_EQ(chmod(r.Dir.c_str(), 0755), 0);
+        std::string denied = row.Denied[0] == '\0' ? ""
+                             : row.Denied[0] == '/' ? r.Dir + row.Denied
+                                                    : r.Dir + devices + row.Denied;
+        if (!denied.empty()) {
+            ASSERT_EQ(chmod(denied.c_str(), 0), 0);
+        }
+        RunResult res = RunScript(r, script);
+        EXPECT_EQ(res.out, row.Out);
+        EXPECT_EQ(res.code, 3);
+        EXPECT_EQ(res.err, "");
+        if (!denied.empty()) chmod(denied.c_str(), 0755);
+    }
+}
+
+}  // namespace
