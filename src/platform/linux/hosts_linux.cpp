@@ -30,8 +30,10 @@ namespace {
 // last one is still a number.
 #define PF_HOST_LIMIT 0xFFFFFFFFu
 
-// Why the class folder could not be read, for port 0 to fail with.
+// Why the class folder could not be read, for the port discovery would
+// have tried next to fail with.
 DWORD g_PfHostsFailure;
+unsigned g_PfHostsFailurePort;
 
 struct PF_SCSI_DEV {
     uint64_t Channel;
@@ -287,7 +289,7 @@ bool QelVRXPR_ParsePortName(const char* name, unsigned* pHost)
 // that cannot be looked at opens, and its inquiry says why.
 int QelVRXPR_OpenPort(PF_HANDLE* ph, const char* path, unsigned host)
 {
-    DWORD failure = host == 0 ? g_PfHostsFailure : 0;
+    DWORD failure = host == g_PfHostsFailurePort ? g_PfHostsFailure : 0;
     struct stat st;
     if (failure == 0 && stat(path, &st) != 0) {
         if (QelVRXPR_DeviceGone(errno)) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
@@ -316,21 +318,20 @@ int QelVRXPR_GetInquiryData(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pRet
 // costs one folder read per host present, whatever their numbers.
 int QelVRXPR_GetNextPort(unsigned* pPort)
 {
+    g_PfHostsFailure = 0;
     char buf[PF_PATH_LEN];
     const char* path = QelVRXPR_MakeRootPath(PF_HOST_DIR, buf);
     DIR* dir = path != nullptr ? opendir(path) : nullptr;
-    if (*pPort == 0) g_PfHostsFailure = 0;
-    if (dir == nullptr) {
-        // No SCSI host at all only where sysfs says so; otherwise port 0
-        // opens to fail its inquiry with the reason.
-        int err = errno;
-        if (*pPort != 0 || (err == ENOENT && QelVRXPR_SysfsMounted())) return 0;
-        g_PfHostsFailure = err == ENOENT ? PF_ERROR_PATH_NOT_FOUND : QelVRXPR_MapErrno(err);
-        return 1;
-    }
+    int err = dir == nullptr ? errno : 0;
     bool found = false;
     unsigned next = 0;
-    while (dirent* e = readdir(dir)) {
+    while (dir != nullptr) {
+        errno = 0;
+        dirent* e = readdir(dir);
+        if (e == nullptr) {
+            err = errno;
+            break;
+        }
         unsigned host;
         if (QelVRXPR_ParseHostEntry(e->d_name, "host", &host) && host >= *pPort &&
             (!found || host < next)) {
@@ -338,7 +339,15 @@ int QelVRXPR_GetNextPort(unsigned* pPort)
             found = true;
         }
     }
-    closedir(dir);
+    if (dir != nullptr) closedir(dir);
+    // No SCSI host (left) only where sysfs says so; otherwise the port
+    // tried next opens to fail its inquiry with the reason.
+    if (err == ENOENT && dir == nullptr && QelVRXPR_SysfsMounted()) return 0;
+    if (err != 0) {
+        g_PfHostsFailure = err == ENOENT ? PF_ERROR_PATH_NOT_FOUND : QelVRXPR_MapErrno(err);
+        g_PfHostsFailurePort = *pPort;
+        return 1;
+    }
     if (found) *pPort = next;
     return found;
 }
