@@ -45,36 +45,33 @@ void AddFiveLus(const FAKE_ROOT& r)
 
 const char kFirstOfFive[] = "0002.0000.0000000000000000.0001\n";
 
-RunResult RunScript(const FAKE_ROOT& r, const std::string& script,
-                    std::vector<std::pair<std::string, std::string>> env = {})
-{
-    RunOptions opt;
-    opt.unsetEnv = {"LC_ALL", "LC_MESSAGES", "LANG", "VRXPR_TEST_SYSFS_MAGIC"};
-    env.push_back({"VRXPR_TEST_ROOT", r.Dir});
-    opt.env = env;
-    return RunProgram("/bin/sh", {"-c", script, LinuxTestExe()}, opt);
-}
-
-TEST(LinuxPorts, NoSysfsOrTooFewDescriptorsEndTheRun)
+TEST(LinuxPorts, SysfsThatCannotBeReadWholeEndsTheRun)
 {
     enum { NO_SYS, EMPTY_SYS, HOSTS_A_FILE, FIVE_LUS };
+    const std::string devices = "/sys/devices/platform/host0/target0:0:1/";
     struct {
         const char* Name;
         int Layout;
         bool Sysfs;  // sys/ stands for a mounted sysfs
         int FileLimit;
+        const char* Denied;  // made unreadable (root passes permission bits: run as nobody)
         std::string Out;
         int Code;
     } const rows[] = {
-        {"no sys/ at all", NO_SYS, false, 0, M17("0x0", "0x3"), 3},
-        {"sys/ a plain folder", EMPTY_SYS, false, 0, M17("0x0", "0x3"), 3},
-        {"sysfs without SCSI", EMPTY_SYS, true, 0, kNoLu, 0},
-        {"class folder a file", HOSTS_A_FILE, true, 0, M17("0x0", "0x1f"), 3},
+        {"no sys/ at all", NO_SYS, false, 0, "", M17("0x0", "0x3"), 3},
+        {"sys/ a plain folder", EMPTY_SYS, false, 0, "", M17("0x0", "0x3"), 3},
+        {"sysfs without SCSI", EMPTY_SYS, true, 0, "", kNoLu, 0},
+        {"class folder a file", HOSTS_A_FILE, true, 0, "", M17("0x0", "0x1f"), 3},
         // 0-2, the devices folder, one device's folder and its INQUIRY
         // data; the state files of the first two kept: the third device's
         // INQUIRY data finds no descriptor.
-        {"third device past the file limit", FIVE_LUS, false, 7, M17("0x2", "0x4"), 3},
-        {"room for every file", FIVE_LUS, false, 64, kNoDrive + std::string(kFirstOfFive), 3},
+        {"third device past the file limit", FIVE_LUS, false, 7, "", M17("0x2", "0x4"), 3},
+        {"room for every file", FIVE_LUS, false, 64, "", kNoDrive + std::string(kFirstOfFive), 3},
+        {"every folder readable", FIVE_LUS, false, 0, "-", kNoDrive + std::string(kFirstOfFive), 3},
+        {"class folder", FIVE_LUS, false, 0, "/sys/class/scsi_host", M17("0x0", "0x5"), 3},
+        {"devices folder", FIVE_LUS, false, 0, "/sys/bus/scsi/devices", M17("0x2", "0x5"), 3},
+        {"a device's folder", FIVE_LUS, false, 0, "2:0:0:3", M17("0x2", "0x5"), 3},
+        {"a device's INQUIRY data", FIVE_LUS, false, 0, "2:0:0:4/inquiry", M17("0x2", "0x5"), 3},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
@@ -94,50 +91,31 @@ TEST(LinuxPorts, NoSysfsOrTooFewDescriptorsEndTheRun)
             AddFiveLus(r);
             break;
         }
-        std::vector<std::pair<std::string, std::string>> env = {
-            {"LIMIT", std::to_string(row.FileLimit)}};
-        if (row.Sysfs) env.push_back({"VRXPR_TEST_SYSFS_MAGIC", FsMagic(r.Dir)});
-        RunResult res = RunScript(
-            r, "exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; [ $LIMIT = 0 ] || ulimit -n $LIMIT; "
-               "exec \"$0\" -d",
-            env);
-        EXPECT_EQ(res.out, row.Out);
-        EXPECT_EQ(res.code, row.Code);
-    }
-}
-
-TEST(LinuxPorts, FoldersWithoutPermissionEndTheRun)
-{
-    // Root passes every permission bit: the run drops to nobody once the
-    // tree is laid out.
-    const char* script = geteuid() == 0
-                             ? "exec setpriv --reuid=65534 --regid=65534 --clear-groups -- \"$0\" -d"
-                             : "exec \"$0\" -d";
-    const std::string devices = "/sys/devices/platform/host0/target0:0:1/";
-    struct {
-        const char* Denied;
-        std::string Out;
-    } const rows[] = {
-        {"", kNoDrive + std::string(kFirstOfFive)},
-        {"/sys/class/scsi_host", M17("0x0", "0x5")},
-        {"/sys/bus/scsi/devices", M17("0x2", "0x5")},
-        {"2:0:0:3", M17("0x2", "0x5")},
-        {"2:0:0:4/inquiry", M17("0x2", "0x5")},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.Denied);
-        FAKE_ROOT r = MakeRoot();
-        AddFiveLus(r);
-        ASSERT_EQ(chmod(r.Dir.c_str(), 0755), 0);
-        std::string denied = row.Denied[0] == '\0' ? ""
-                             : row.Denied[0] == '/' ? r.Dir + row.Denied
-                                                    : r.Dir + devices + row.Denied;
+        std::string denied;
+        if (row.Denied[0] == '/')
+            denied = r.Dir + row.Denied;
+        else if (row.Denied[0] != '\0' && row.Denied[0] != '-')
+            denied = r.Dir + devices + row.Denied;
         if (!denied.empty()) {
             ASSERT_EQ(chmod(denied.c_str(), 0), 0);
         }
-        RunResult res = RunScript(r, script);
+        ASSERT_EQ(chmod(r.Dir.c_str(), 0755), 0);
+        bool drop = row.Denied[0] != '\0' && geteuid() == 0;
+        RunOptions opt;
+        opt.unsetEnv = {"LC_ALL", "LC_MESSAGES", "LANG", "VRXPR_TEST_SYSFS_MAGIC"};
+        opt.env = {{"VRXPR_TEST_ROOT", r.Dir},
+                   {"LIMIT", std::to_string(row.FileLimit)},
+                   {"DROP", drop ? "setpriv --reuid=65534 --regid=65534 --clear-groups --" : ""}};
+        if (row.Sysfs) opt.env.push_back({"VRXPR_TEST_SYSFS_MAGIC", FsMagic(r.Dir)});
+        RunResult res = RunProgram(
+            "/bin/sh",
+            {"-c",
+             "exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; [ $LIMIT = 0 ] || ulimit -n $LIMIT; "
+             "exec $DROP \"$0\" -d",
+             LinuxTestExe()},
+            opt);
         EXPECT_EQ(res.out, row.Out);
-        EXPECT_EQ(res.code, 3);
+        EXPECT_EQ(res.code, row.Code);
         EXPECT_EQ(res.err, "");
         if (!denied.empty()) chmod(denied.c_str(), 0755);
     }
