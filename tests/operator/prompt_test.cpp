@@ -12,31 +12,6 @@
 namespace {
 
 const char kHeader[] = "PathID PathName                        KeyCount ReservedKey      Type\n";
-const char kAskPathId[] =
-    "ROVT10655-I Specify the PathID of the LU for which you want to clear persistent reservation "
-    "information. (To cancel, press the x key):";
-const char kReenterPathId[] =
-    "ROVT10663-W The input value is invalid. Specify the PathID of the LU for you want to clear "
-    "persistent reservation information. (To cancel: press the x key):";
-const char kConfirm2[] =
-    "ROVT10657-I If you continue this process, the reservation of the LU you specified will be "
-    "cleared. Please confirm that no other servers are accessing this LU. [y/n]:";
-const char kReenterYn[] = "ROVT10653-W The entered value is invalid. Please re-enter it [y/n]:";
-const char kCancel[] = "ROVT10651-I The user terminated the operation.\n";
-const char kStop[] = "ROVT10652-E The entered value is invalid. The operation will now stop.\n";
-const char kDone[] = "ROVT10640-I The vrxpr utility completed normally.\n";
-
-std::string Confirm1(unsigned long p)
-{
-    return "ROVT10656-I The persistent reservation information of PathID = " + std::to_string(p) +
-           " will be cleared. Is this OK? [y/n]:";
-}
-
-std::string Cleared(unsigned long p)
-{
-    return "ROVT10658-I The persistent reservation information of PathID = " + std::to_string(p) +
-           " was cleared.\n";
-}
 
 // Three LUs on port 2, each registered by another node, none reserved.
 std::string ThreeLus()
@@ -101,7 +76,7 @@ TEST(PathIdPrompt, AcceptedAnswers)
         // The first confirmation is refused: this isolates the PathID prompt.
         SimRun run = RunSim({"-c"}, ThreeLus(), std::string(c.input) + (c.input[0] && std::string(c.input).back() != '\n' ? "" : "n\n"));
         std::string expected = Listing() + kAskPathId + Repeat(kReenterPathId, c.reprompts) +
-                               Confirm1(c.pathId);
+                               MsgConfirm1(c.pathId);
         if (std::string(c.input).back() == '\n') {
             EXPECT_EQ(run.r.code, 1) << c.input;
             expected += kCancel;
@@ -143,7 +118,7 @@ TEST(PathIdPrompt, OverlongLineCountsOncePerPiece)
     // 1024 characters: a piece of 1023, then "1" and its line feed.
     SimRun two = RunSim({"-c"}, ThreeLus(), std::string(1023, '7') + "1\nn\n");
     EXPECT_EQ(two.r.code, 1);
-    EXPECT_EQ(two.r.out, Listing() + kAskPathId + kReenterPathId + Confirm1(1) + kCancel);
+    EXPECT_EQ(two.r.out, Listing() + kAskPathId + kReenterPathId + MsgConfirm1(1) + kCancel);
 }
 
 TEST(YesNoPrompt, AnswersToTheTwoConfirmations)
@@ -154,12 +129,12 @@ TEST(YesNoPrompt, AnswersToTheTwoConfirmations)
         std::string tail;   // output after the first confirmation's question
         bool cleared;
     } cases[] = {
-        {"y\ny\n", 0, std::string(kConfirm2) + Cleared(1) + kDone, true},
-        {"Y\r\nY\r\n", 0, std::string(kConfirm2) + Cleared(1) + kDone, true},
-        {"y\ny", 0, std::string(kConfirm2) + Cleared(1) + kDone, true},
+        {"y\ny\n", 0, std::string(kConfirm2) + MsgCleared(1) + kDone, true},
+        {"Y\r\nY\r\n", 0, std::string(kConfirm2) + MsgCleared(1) + kDone, true},
+        {"y\ny", 0, std::string(kConfirm2) + MsgCleared(1) + kDone, true},
         {"N\n", 1, kCancel, false},
         {"y\nn\n", 1, std::string(kConfirm2) + kCancel, false},
-        {"yes\n y\ny\ny\n", 0, std::string(kReenterYn) + kReenterYn + kConfirm2 + Cleared(1) + kDone, true},
+        {"yes\n y\ny\ny\n", 0, std::string(kReenterYn) + kReenterYn + kConfirm2 + MsgCleared(1) + kDone, true},
         {"\nyes\nno\n", 3, std::string(kReenterYn) + kReenterYn + kStop, false},
         {"y\nY \nyy\n\n", 3, std::string(kConfirm2) + kReenterYn + kReenterYn + kStop, false},
         {"y\n", 3, std::string(kConfirm2) + kReenterYn + kReenterYn + kStop, false},
@@ -168,7 +143,7 @@ TEST(YesNoPrompt, AnswersToTheTwoConfirmations)
     for (const Case& c : cases) {
         SimRun run = RunSim({"-c"}, ThreeLus(), std::string("1\n") + c.input);
         EXPECT_EQ(run.r.code, c.code) << c.input;
-        EXPECT_EQ(run.r.out, Listing() + kAskPathId + Confirm1(1) + c.tail) << c.input;
+        EXPECT_EQ(run.r.out, Listing() + kAskPathId + MsgConfirm1(1) + c.tail) << c.input;
         EXPECT_EQ(SentPersistentReserveOut(run.stateText), c.cleared) << c.input;
     }
 }
@@ -190,15 +165,15 @@ TEST(PromptsOnAPipe, EachQuestionArrivesBeforeItsAnswerIsRead)
         {"clear",
          SimExe(),
          {"-c"},
-         {{ask, "0\n"}, {Confirm1(0), "y\n"}, {kConfirm2, "y\n"}},
-         ask + Confirm1(0) + kConfirm2 + Cleared(0) + kDone,
+         {{ask, "0\n"}, {MsgConfirm1(0), "y\n"}, {kConfirm2, "y\n"}},
+         ask + MsgConfirm1(0) + kConfirm2 + MsgCleared(0) + kDone,
          0},
         {"clear with re-prompts",
          SimExe(),
          {"-c"},
-         {{ask, "9\n"}, {kReenterPathId, "1\n"}, {Confirm1(1), "y\n"}, {kConfirm2, "q\n"},
+         {{ask, "9\n"}, {kReenterPathId, "1\n"}, {MsgConfirm1(1), "y\n"}, {kConfirm2, "q\n"},
           {kReenterYn, "n\n"}},
-         ask + kReenterPathId + Confirm1(1) + kConfirm2 + kReenterYn + kCancel,
+         ask + kReenterPathId + MsgConfirm1(1) + kConfirm2 + kReenterYn + kCancel,
          1},
         {"display", SimExe(), {"-d"}, {}, Listing() + kDone, 0},
         {"description", SimExe(), {}, {{kDescriptionEn, "k\n"}}, kDescriptionEn, 0},
