@@ -150,7 +150,8 @@ TEST(YesNoPrompt, AnswersToTheTwoConfirmations)
 
 // Standard output a pipe, as under tee or ssh without a terminal: every
 // question, and the description, is out before its answer is read (the
-// driver answers only then); redirected bytes are the same as ever.
+// driver answers only then, and the program is still waiting for it);
+// redirected bytes are the same as ever.
 TEST(PromptsOnAPipe, EachQuestionArrivesBeforeItsAnswerIsRead)
 {
     const std::string ask = Listing() + kAskPathId;
@@ -186,6 +187,9 @@ TEST(PromptsOnAPipe, EachQuestionArrivesBeforeItsAnswerIsRead)
         RunOptions opt;
         opt.env = {{"VRXPR_SIM_STATE", dir + "/state.json"}, {"LC_ALL", "C"}};
         opt.steps = row.steps;
+        // Each answer held back a little: a program that would not wait
+        // for it has ended by then.
+        opt.answerDelayMs = 200;
         RunResult r = RunProgram(row.exe, row.args, opt);
         if (r.outAtAnswer.size() != row.steps.size()) {
             ADD_FAILURE() << "question " << r.outAtAnswer.size() + 1 << " never arrived; output:\n"
@@ -197,6 +201,7 @@ TEST(PromptsOnAPipe, EachQuestionArrivesBeforeItsAnswerIsRead)
         for (size_t i = 0; i < row.steps.size(); ++i) {
             asked += row.steps[i].await;
             EXPECT_EQ(r.outAtAnswer[i], asked) << "answer " << i + 1;
+            EXPECT_TRUE(r.runningAtAnswer[i]) << "ended before answer " << i + 1;
         }
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.code, row.code) << r.err;
