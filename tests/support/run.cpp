@@ -153,6 +153,7 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
 
 std::string SimExe() { return VRXPR_SIM_EXE; }
 std::string LinuxExe() { return VRXPR_LINUX_EXE; }
+std::string SimNoMemExe() { return VRXPR_SIM_NOMEM_EXE; }
 
 std::string MakeTempDir()
 {

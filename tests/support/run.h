@@ -53,6 +53,8 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
 // Paths of the executables under test, from the build.
 std::string SimExe();    // vrxpr-sim
 std::string LinuxExe();  // vrxpr (native Linux layer)
+// vrxpr-sim whose Nth own allocation fails, N from VRXPR_TEST_FAIL_ALLOC.
+std::string SimNoMemExe();
 
 // One run of vrxpr-sim against a state file made from stateJson; the file
 // as the run left it is parsed back (log, LU state).
