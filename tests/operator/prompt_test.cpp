@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "run.h"
 #include "texts.h"
 
@@ -13,8 +15,9 @@ namespace {
 
 const char kHeader[] = "PathID PathName                        KeyCount ReservedKey      Type\n";
 
-// Three LUs on port 2, each registered by another node, none reserved.
-std::string ThreeLus()
+// Three LUs on port 2, each registered by another node; reserved by it
+// too, or not.
+std::string ThreeLus(bool reserved = false)
 {
     std::string ports = "[{\"port\": 2, \"buses\": [[";
     std::string drives, lus;
@@ -27,19 +30,21 @@ std::string ThreeLus()
                   ", \"lu\": \"" + n + "\"}";
         lus += std::string(i ? "," : "") + "\"" + n +
                "\": {\"vendor\": \"ZORBELT\", \"product\": \"TQ22\", \"registrations\": "
-               "[{\"host\": \"node-b\", \"key\": \"0x4E4F444542303030\"}]}";
+               "[{\"host\": \"node-b\", \"key\": \"0x4E4F444542303030\"}]" +
+               (reserved ? ", \"reservation\": {\"host\": \"node-b\", \"type\": 5}" : "") + "}";
     }
     ports += "]]}]";
     return "{\"ports\": " + ports + ", \"drives\": [" + drives + "], \"lus\": {" + lus + "}}";
 }
 
-std::string Listing()
+std::string Listing(bool reserved = false)
 {
     std::string out = kHeader;
     for (int i = 0; i < 3; ++i) {
         char row[128];
         std::snprintf(row, sizeof row, "%06d 0002.0000.0000000000000000.%04X %5d    %s %s\n", i, i, 1,
-                      "----------------", "None");
+                      reserved ? "4E4F444542303030" : "----------------",
+                      reserved ? "WriteExclusiveRegistrantOnly" : "None");
         out += row;
     }
     return out;
@@ -51,6 +56,16 @@ bool SentPersistentReserveOut(const std::string& stateText)
         if (r.find("\"cdb\":\"5F") != std::string::npos) return true;
     return false;
 }
+
+// The LUs' registrations and reservations as a state text holds them.
+std::string LusOf(const std::string& stateText)
+{
+    return nlohmann::ordered_json::parse(stateText)["lus"].dump();
+}
+
+// Every rule is checked on both storages: the answers decide alone, and a
+// run that clears nothing leaves each LU as it was.
+const bool kReserved[] = {false, true};
 
 std::string Repeat(const std::string& s, int n)
 {
@@ -72,38 +87,51 @@ TEST(PathIdPrompt, AcceptedAnswers)
         {"1\r\n", 1, 0},       {"3\n2\n", 2, 1},       {"abc\n-1\n0\n", 0, 2}, {"0000000002\n1\n", 1, 1},
         {"\n 1\n1\n", 1, 2},   {"+1\n1 \n1\n", 1, 2},  {"1", 1, 0},
     };
-    for (const Case& c : cases) {
-        // The first confirmation is refused: this isolates the PathID prompt.
-        SimRun run = RunSim({"-c"}, ThreeLus(), std::string(c.input) + (c.input[0] && std::string(c.input).back() != '\n' ? "" : "n\n"));
-        std::string expected = Listing() + kAskPathId + Repeat(kReenterPathId, c.reprompts) +
-                               MsgConfirm1(c.pathId);
-        if (std::string(c.input).back() == '\n') {
-            EXPECT_EQ(run.r.code, 1) << c.input;
-            expected += kCancel;
-        } else {
-            // Input ended right after the PathID: the confirmation sees end of input.
-            EXPECT_EQ(run.r.code, 3) << c.input;
-            expected += std::string(kReenterYn) + kReenterYn + kStop;
+    for (bool reserved : kReserved) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(reserved ? "reserved: " : "registered: ") + c.input);
+            // The first confirmation is refused: this isolates the PathID prompt.
+            std::string input = c.input;
+            SimRun run = RunSim({"-c"}, ThreeLus(reserved), input + (input.back() != '\n' ? "" : "n\n"));
+            std::string expected = Listing(reserved) + kAskPathId + Repeat(kReenterPathId, c.reprompts) +
+                                   MsgConfirm1(c.pathId);
+            if (input.back() == '\n') {
+                EXPECT_EQ(run.r.code, 1);
+                expected += kCancel;
+            } else {
+                // Input ended right after the PathID: the confirmation sees end of input.
+                EXPECT_EQ(run.r.code, 3);
+                expected += std::string(kReenterYn) + kReenterYn + kStop;
+            }
+            EXPECT_EQ(run.r.out, expected);
+            EXPECT_FALSE(SentPersistentReserveOut(run.stateText));
+            EXPECT_EQ(LusOf(run.stateText), LusOf(ThreeLus(reserved)));
         }
-        EXPECT_EQ(run.r.out, expected) << c.input;
-        EXPECT_FALSE(SentPersistentReserveOut(run.stateText)) << c.input;
     }
 }
 
 TEST(PathIdPrompt, CancelAndGivingUp)
 {
-    for (const char* input : {"x\n", "X\n", "5\nX\n", "\n\nx\n"}) {
-        SimRun run = RunSim({"-c"}, ThreeLus(), input);
-        int reprompts = input[0] == 'x' || input[0] == 'X' ? 0 : std::string(input) == "5\nX\n" ? 1 : 2;
-        EXPECT_EQ(run.r.code, 1) << input;
-        EXPECT_EQ(run.r.out, Listing() + kAskPathId + Repeat(kReenterPathId, reprompts) + kCancel);
-        EXPECT_FALSE(SentPersistentReserveOut(run.stateText));
-    }
-    for (const char* input : {"3\n4\n5\n", "x \n y\nxx\n", "", "9\n", "1234567890\n\n00000000003\n"}) {
-        SimRun run = RunSim({"-c"}, ThreeLus(), input);
-        EXPECT_EQ(run.r.code, 3) << input;
-        EXPECT_EQ(run.r.out, Listing() + kAskPathId + Repeat(kReenterPathId, 2) + kStop) << input;
-        EXPECT_FALSE(SentPersistentReserveOut(run.stateText));
+    for (bool reserved : kReserved) {
+        std::string storage = ThreeLus(reserved), listing = Listing(reserved);
+        for (const char* input : {"x\n", "X\n", "5\nX\n", "\n\nx\n"}) {
+            SCOPED_TRACE(std::string(reserved ? "reserved: " : "registered: ") + input);
+            SimRun run = RunSim({"-c"}, storage, input);
+            int reprompts = input[0] == 'x' || input[0] == 'X' ? 0 : std::string(input) == "5\nX\n" ? 1 : 2;
+            EXPECT_EQ(run.r.code, 1);
+            EXPECT_EQ(run.r.out, listing + kAskPathId + Repeat(kReenterPathId, reprompts) + kCancel);
+            EXPECT_FALSE(SentPersistentReserveOut(run.stateText));
+            EXPECT_EQ(LusOf(run.stateText), LusOf(storage));
+        }
+        for (const char* input :
+             {"3\n4\n5\n", "3\n-1\n0000000000\n", "x \n y\nxx\n", "", "9\n", "1234567890\n\n00000000003\n"}) {
+            SCOPED_TRACE(std::string(reserved ? "reserved: " : "registered: ") + input);
+            SimRun run = RunSim({"-c"}, storage, input);
+            EXPECT_EQ(run.r.code, 3);
+            EXPECT_EQ(run.r.out, listing + kAskPathId + Repeat(kReenterPathId, 2) + kStop);
+            EXPECT_FALSE(SentPersistentReserveOut(run.stateText));
+            EXPECT_EQ(LusOf(run.stateText), LusOf(storage));
+        }
     }
 }
 
@@ -134,17 +162,25 @@ TEST(YesNoPrompt, AnswersToTheTwoConfirmations)
         {"y\ny", 0, std::string(kConfirm2) + MsgCleared(1) + kDone, true},
         {"N\n", 1, kCancel, false},
         {"y\nn\n", 1, std::string(kConfirm2) + kCancel, false},
+        {"y\nN\n", 1, std::string(kConfirm2) + kCancel, false},
         {"yes\n y\ny\ny\n", 0, std::string(kReenterYn) + kReenterYn + kConfirm2 + MsgCleared(1) + kDone, true},
         {"\nyes\nno\n", 3, std::string(kReenterYn) + kReenterYn + kStop, false},
+        {"yes\n\n y\n", 3, std::string(kReenterYn) + kReenterYn + kStop, false},
         {"y\nY \nyy\n\n", 3, std::string(kConfirm2) + kReenterYn + kReenterYn + kStop, false},
         {"y\n", 3, std::string(kConfirm2) + kReenterYn + kReenterYn + kStop, false},
         {"", 3, std::string(kReenterYn) + kReenterYn + kStop, false},
     };
-    for (const Case& c : cases) {
-        SimRun run = RunSim({"-c"}, ThreeLus(), std::string("1\n") + c.input);
-        EXPECT_EQ(run.r.code, c.code) << c.input;
-        EXPECT_EQ(run.r.out, Listing() + kAskPathId + MsgConfirm1(1) + c.tail) << c.input;
-        EXPECT_EQ(SentPersistentReserveOut(run.stateText), c.cleared) << c.input;
+    for (bool reserved : kReserved) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(reserved ? "reserved: " : "registered: ") + c.input);
+            SimRun run = RunSim({"-c"}, ThreeLus(reserved), std::string("1\n") + c.input);
+            EXPECT_EQ(run.r.code, c.code);
+            EXPECT_EQ(run.r.out, Listing(reserved) + kAskPathId + MsgConfirm1(1) + c.tail);
+            EXPECT_EQ(SentPersistentReserveOut(run.stateText), c.cleared);
+            if (!c.cleared) {
+                EXPECT_EQ(LusOf(run.stateText), LusOf(ThreeLus(reserved)));
+            }
+        }
     }
 }
 

@@ -208,7 +208,6 @@ struct NoClearCase {
     std::string out;
 };
 
-const std::string kReenterId = kReenterPathId;
 
 std::string NoKeys()
 {
@@ -237,17 +236,8 @@ const std::string kPrompted = std::string(kListing) + kAsk;
 INSTANTIATE_TEST_SUITE_P(
     Clear, PrClearNotSent,
     ::testing::Values(
-        NoClearCase{"NoToFirstConfirmation", kThree, "0\nn\n", 1, kPrompted + kConfirm1 + kCancel},
-        NoClearCase{"NoToSecondConfirmation", kThree, "0\ny\nN\n", 1,
-                    kPrompted + kConfirm1 + kConfirm2 + kCancel},
-        NoClearCase{"CancelAtPathId", kThree, "X\n", 1, kPrompted + kCancel},
-        NoClearCase{"ThreeInvalidPathIds", kThree, "3\n-1\n0000000000\n", 3,
-                    kPrompted + kReenterId + kReenterId + kStop},
-        NoClearCase{"ThreeInvalidConfirmations", kThree, "0\nyes\n\n y\n", 3,
-                    kPrompted + kConfirm1 + kReenterYn + kReenterYn + kStop},
-        NoClearCase{"EndOfInputAtPathId", kThree, "", 3, kPrompted + kReenterId + kReenterId + kStop},
-        NoClearCase{"EndOfInputAtSecondConfirmation", kThree, "0\ny\n", 3,
-                    kPrompted + kConfirm1 + kConfirm2 + kReenterYn + kReenterYn + kStop},
+        // The answers' rules, on a storage with and without reservations,
+        // are the prompt tests' (tests/operator/prompt_test.cpp).
         NoClearCase{"LuWithoutKeys", kThree, "2\ny\ny\n", 0,
                     kPrompted + MsgNoPrOnLu(2)},
         // KeyCount alone decides: a reservation without keys is not offered.
