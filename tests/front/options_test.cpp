@@ -1,6 +1,7 @@
 // The command line: which mode runs, what is echoed, and the exit codes.
-// Each case runs vrxpr-sim on an empty storage and checks that a rejected
-// command line never reaches a device.
+// Each case runs vrxpr-sim on an empty storage (the description also the
+// Linux build) and checks that a rejected command line never reaches a
+// device.
 #include <gtest/gtest.h>
 
 #include <string>
