@@ -6,16 +6,12 @@
 
 #include "guard/guard.h"
 #include "run.h"
+#include "texts.h"
 
 namespace {
 
 const char kDsm[] = "HKEY_LOCAL_MACHINE\\\\SYSTEM\\\\CurrentControlSet\\\\Services\\\\VORXdsm";
 const char kFdrv[] = "HKEY_LOCAL_MACHINE\\\\SYSTEM\\\\CurrentControlSet\\\\Services\\\\vrxfdrv";
-
-const char kInstalled[] =
-    "ROVT10669-W The utility for clearing VORX persistent reservation (vrxpr) cannot be executed "
-    "because VORX is installed.\n";
-const char kNoLu[] = "ROVT10660-I There is no LU managed by VORX.\n";
 
 std::string Registry(const std::string& members)
 {
@@ -25,12 +21,6 @@ std::string Registry(const std::string& members)
 std::string Key(const std::string& path, const std::string& body)
 {
     return "\"" + path + "\": {" + body + "}";
-}
-
-std::string InternalError(const char* where)
-{
-    return std::string("ROVT10648-E An internal error occurred in the vrxpr command. Error Code = ") +
-           where + "\n";
 }
 
 }  // namespace
@@ -69,12 +59,12 @@ TEST(Guard, UnopenableKeyIsAnInternalErrorOfItsProbe)
     SimRun first = RunSim({"-d"}, Registry(Key(kDsm, "\"open_error\": 5") + "," +
                                            Key(kFdrv, "\"open_error\": 5")));
     EXPECT_EQ(first.r.code, 4);
-    EXPECT_EQ(first.r.out, InternalError("QelVRXPR_ChkVORXReg()001"));
+    EXPECT_EQ(first.r.out, MsgInternal("QelVRXPR_ChkVORXReg()001"));
     EXPECT_TRUE(OpenedDevices(first.stateText).empty());
 
     SimRun second = RunSim({"-c"}, Registry(Key(kFdrv, "\"open_error\": 5")));
     EXPECT_EQ(second.r.code, 4);
-    EXPECT_EQ(second.r.out, InternalError("QelVRXPR_ChkVORXReg()002"));
+    EXPECT_EQ(second.r.out, MsgInternal("QelVRXPR_ChkVORXReg()002"));
 
     // The first key's existence decides before the second is looked at.
     SimRun installed = RunSim({"-d"}, Registry(Key(kDsm, "") + "," + Key(kFdrv, "\"open_error\": 5")));

@@ -10,12 +10,11 @@
 #include "inventory/discovery.h"
 #include "records/records.h"
 #include "run.h"
+#include "texts.h"
 
 namespace {
 
 const char kHeader[] = "PathID PathName                        KeyCount ReservedKey      Type\n";
-const char kDone[] = "ROVT10640-I The vrxpr utility completed normally.\n";
-const char kNoLu[] = "ROVT10660-I There is no LU managed by VORX.\n";
 
 std::string Row(int pathId, const std::string& name)
 {
@@ -172,8 +171,7 @@ TEST(Discovery, UnmappedLuEndsTheRunNamingTheFirst)
     SimRun one = RunSim({"-d"}, State(ports, Drive(6, 2, 0, 0, 2, "b"), lus));
     EXPECT_EQ(one.r.code, 3);
     EXPECT_EQ(one.r.out,
-              "ROVT10667-C An attempt to the get physical drive number failed. LU = "
-              "0002.0000.0000000000000000.0001\n");
+              MsgNoDrive("0002.0000.0000000000000000.0001"));
     EXPECT_TRUE(Requests(one.stateText).empty());
 
     // Two drives report the first LU's address: the count runs out while the
@@ -183,8 +181,7 @@ TEST(Discovery, UnmappedLuEndsTheRunNamingTheFirst)
     SimRun dup = RunSim({"-d"}, State(ports, twice, lus));
     EXPECT_EQ(dup.r.code, 3);
     EXPECT_EQ(dup.r.out,
-              "ROVT10667-C An attempt to the get physical drive number failed. LU = "
-              "0002.0000.0000000000000000.0003\n");
+              MsgNoDrive("0002.0000.0000000000000000.0003"));
     std::vector<std::string> expected = {Phys(0), Phys(1), Phys(2)};
     EXPECT_EQ(DriveOpens(dup.stateText), expected);
 }
@@ -195,7 +192,7 @@ TEST(Discovery, InquiryFailureEndsTheRunEvenAfterLusWereFound)
     SimRun run = RunSim({"-d"}, State(ports, Drive(0, 1, 0, 0, 0, "a"), Lu("a", "ZORBELT", "TQ44")));
     EXPECT_EQ(run.r.code, 3);
     EXPECT_EQ(run.r.out,
-              "ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = 0xc, Error Code = 0x1f\n");
+              MsgInquiryFailed(12, 31));
     EXPECT_TRUE(DriveOpens(run.stateText).empty());
 }
 
@@ -208,7 +205,7 @@ TEST(Discovery, PortRefusedForLackOfRightsEndsTheRun)
                         ",{\"port\": 3, \"open_error\": 5}";
     SimRun run = RunSim({"-d"}, State(ports, Drive(0, 1, 0, 0, 0, "a"), Lu("a", "ZORBELT", "TQ44")));
     EXPECT_EQ(run.r.code, 3);
-    EXPECT_EQ(run.r.out, "ROVT10668-E An attempt to open a device failed. Device name = \\\\.\\Scsi3:\n");
+    EXPECT_EQ(run.r.out, MsgOpenFailed("\\\\.\\Scsi3:"));
     std::vector<std::string> opened = OpenedDevices(run.stateText);
     std::vector<std::string> expected = {Scsi(0), Scsi(1), Scsi(2), Scsi(3)};
     EXPECT_EQ(opened, expected);
@@ -226,7 +223,7 @@ TEST(Discovery, PortRefusedForLackOfRightsEndsTheRun)
     }
     SimRun none = RunSim({"-d"}, State(allRefused, "", ""));
     EXPECT_EQ(none.r.code, 3);
-    EXPECT_EQ(none.r.out, "ROVT10668-E An attempt to open a device failed. Device name = \\\\.\\Scsi0:\n");
+    EXPECT_EQ(none.r.out, MsgOpenFailed("\\\\.\\Scsi0:"));
 }
 
 TEST(Discovery, RefusedDriveIsPassedOverWhileAnotherReachesTheLu)
@@ -241,18 +238,16 @@ TEST(Discovery, RefusedDriveIsPassedOverWhileAnotherReachesTheLu)
     // No drive reaches the LU: a drive that refused for lack of rights
     // (the first of them) is named, before any command; any other failure
     // to open leaves the LU without a drive.
-    const char* const kNoDrive =
-        "ROVT10667-C An attempt to the get physical drive number failed. LU = "
-        "0002.0000.0000000000000000.0000\n";
+    const std::string kNoDrive = MsgNoDrive("0002.0000.0000000000000000.0000");
     struct {
         const char* Drives;
         std::string Out;
     } const rows[] = {
         {"{\"drive\": 0, \"open_error\": 5}",
-         "ROVT10668-E An attempt to open a device failed. Device name = \\\\.\\PhysicalDrive0\n"},
+         MsgOpenFailed("\\\\.\\PhysicalDrive0")},
         {"{\"drive\": 2, \"open_error\": 32}, {\"drive\": 3, \"address_error\": 50},"
          "{\"drive\": 7, \"open_error\": 5}, {\"drive\": 9, \"open_error\": 5}",
-         "ROVT10668-E An attempt to open a device failed. Device name = \\\\.\\PhysicalDrive7\n"},
+         MsgOpenFailed("\\\\.\\PhysicalDrive7")},
         {"{\"drive\": 0, \"open_error\": 32}, {\"drive\": 1, \"open_error\": 2}", kNoDrive},
         {"", kNoDrive},
     };

@@ -9,6 +9,7 @@
 #include "json.h"
 #include "run.h"
 #include "sim.h"
+#include "texts.h"
 
 namespace {
 
@@ -138,7 +139,7 @@ TEST(SimStateFile, WithoutTheVariableTheSampleIsCopiedIntoTheCurrentDirectory)
     RunResult r = RunProgram(SimExe(), {"-d"}, opt);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, std::string(SAMPLE_LISTING) + "ROVT10640-I The vrxpr utility completed normally.\n");
+    EXPECT_EQ(r.out, std::string(SAMPLE_LISTING) + kDone);
 
     std::string made = ReadFile(dir + "/vrxpr-sim-storage.json");
     std::string sample = SimSampleText();
@@ -219,7 +220,7 @@ TEST(SimStateFile, AFailedWriteBackKeepsTheOldFileAndEndsWithCode4)
     WriteFile(path, failing);
     r = RunProgram("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" -d", SimExe()}, opt);
     EXPECT_EQ(r.code, 4);
-    EXPECT_NE(r.out.find("ROVT10664-E"), std::string::npos);
+    EXPECT_EQ(r.out, MsgInquiryFailed(0, 21));
     EXPECT_EQ(r.err, "vrxpr-sim: " + path + ": cannot write: File too large\n");
     EXPECT_EQ(ReadFile(path), failing);
     // Nothing but the file and its lock is left in the directory.

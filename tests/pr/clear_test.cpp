@@ -24,16 +24,9 @@ const char* const kListing =
     "000000 0002.0000.0000000000000001.0000     2    4E4F44454230303F WriteExclusiveRegistrantOnly\n"
     "000001 0002.0000.0000000000000001.0001     1    0000000000000002 WriteExclusive\n"
     "000002 0002.0000.0000000000000002.0000     0    ---------------- None\n";
-const char* const kAsk =
-    "ROVT10655-I Specify the PathID of the LU for which you want to clear persistent reservation "
-    "information. (To cancel, press the x key):";
-const char* const kConfirm1 =
-    "ROVT10656-I The persistent reservation information of PathID = 0 will be cleared. Is this OK? [y/n]:";
-const char* const kConfirm2 =
-    "ROVT10657-I If you continue this process, the reservation of the LU you specified will be "
-    "cleared. Please confirm that no other servers are accessing this LU. [y/n]:";
-const char* const kCleared = "ROVT10658-I The persistent reservation information of PathID = 0 was cleared.\n";
-const char* const kCancel = "ROVT10651-I The user terminated the operation.\n";
+const std::string kAsk = kAskPathId;
+const std::string kConfirm1 = MsgConfirm1(0);
+const std::string kCleared = MsgCleared(0);
 
 // quorum (PathID 0, drive 4) reserved, data (1, drive 6) with a key and a
 // reservation, empty (2, drive 8) without keys.
@@ -69,11 +62,9 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
     return a;
 }
 
-std::string Msg14(const char* sa, const char* status, const char* error = "0x0")
+std::string Msg14(unsigned action, unsigned status, unsigned error = 0)
 {
-    return std::string("ROVT10661-E The SCSI command failed. SCSI Code=0x5f, Service Action = ") + sa +
-           ", Status Code = " + status + ", Error Code = " + error +
-           ", LU = 0002.0000.0000000000000001.0000\n";
+    return MsgScsiFailed(0x5f, action, status, error, "0002.0000.0000000000000001.0000");
 }
 
 // Every PERSISTENT RESERVE OUT: the chosen LU's drive, the exact CDB, a
@@ -101,7 +92,7 @@ TEST(PrClear, ClearsTheChosenLuOnlyAfterBothConfirmations)
     SimRun before = RunSim({"-d"}, storage);
     SimRun run = RunSim({"-c"}, storage, "0\ny\ny\n");
     EXPECT_EQ(run.r.code, 0) << run.r.err;
-    EXPECT_EQ(run.r.out, std::string(kListing) + kAsk + kConfirm1 + kConfirm2 + kCleared + kDone);
+    EXPECT_EQ(run.r.out, kListing + kAsk + kConfirm1 + kConfirm2 + kCleared + kDone);
     EXPECT_EQ(OutCdbs(run.stateText), (std::vector<std::string>{kCdbRegister, kCdbClear}));
     ExpectOutLayout(run.stateText);
     EXPECT_EQ(PrState(run.stateText, "quorum"), "registrations: reservation:");
@@ -173,27 +164,27 @@ INSTANTIATE_TEST_SUITE_P(
                      Fault("REGISTER", "\"status\": 2", 10) + ", " + Fault("CLEAR", "\"status\": 2", 15),
                      false, 0, kSuccess, Join(Repeat(kCdbRegister, 11), Repeat(kCdbClear, 16))},
         SequenceCase{"SixteenCheckConditionsOnClear", Fault("CLEAR", "\"status\": 2", 16), false, 3,
-                     Msg14("0x3", "0x2"), Join({kCdbRegister}, Repeat(kCdbClear, 16))},
+                     Msg14(0x3, 0x2), Join({kCdbRegister}, Repeat(kCdbClear, 16))},
         SequenceCase{"SixteenCheckConditionsOnRegister", Fault("REGISTER", "\"status\": 2", 16), false, 3,
-                     Msg14("0x0", "0x2"), Repeat(kCdbRegister, 16)},
+                     Msg14(0x0, 0x2), Repeat(kCdbRegister, 16)},
         SequenceCase{"SixteenCheckConditionsOnRegisterIgnore",
                      Fault("REGISTER AND IGNORE EXISTING KEY", "\"status\": 2", 16), true, 3,
-                     Msg14("0x6", "0x2"), Join({kCdbRegister}, Repeat(kCdbRegisterIgnore, 16))},
+                     Msg14(0x6, 0x2), Join({kCdbRegister}, Repeat(kCdbRegisterIgnore, 16))},
         // No third registration is tried.
         SequenceCase{"ConflictOnRegisterIgnore",
                      Fault("REGISTER AND IGNORE EXISTING KEY", "\"status\": 24"), true, 3,
-                     Msg14("0x6", "0x18"), {kCdbRegister, kCdbRegisterIgnore}},
+                     Msg14(0x6, 0x18), {kCdbRegister, kCdbRegisterIgnore}},
         SequenceCase{"IoDeviceOnRegisterIgnore",
                      Fault("REGISTER AND IGNORE EXISTING KEY", "\"error\": 1117"), true, 3,
-                     Msg14("0x6", "0x18"), {kCdbRegister, kCdbRegisterIgnore}},
-        SequenceCase{"ConflictOnClear", Fault("CLEAR", "\"status\": 24"), false, 3, Msg14("0x3", "0x18"),
+                     Msg14(0x6, 0x18), {kCdbRegister, kCdbRegisterIgnore}},
+        SequenceCase{"ConflictOnClear", Fault("CLEAR", "\"status\": 24"), false, 3, Msg14(0x3, 0x18),
                      {kCdbRegister, kCdbClear}},
-        SequenceCase{"BusyOnRegister", Fault("REGISTER", "\"status\": 8"), false, 3, Msg14("0x0", "0x8"),
+        SequenceCase{"BusyOnRegister", Fault("REGISTER", "\"status\": 8"), false, 3, Msg14(0x0, 0x8),
                      {kCdbRegister}},
         // A failed request names the system error.
         SequenceCase{"RequestFailsOnRegisterIgnore",
                      Fault("REGISTER AND IGNORE EXISTING KEY", "\"error\": 5"), true, 3,
-                     Msg14("0x6", "0x0", "0x5"), {kCdbRegister, kCdbRegisterIgnore}}),
+                     Msg14(0x6, 0x0, 0x5), {kCdbRegister, kCdbRegisterIgnore}}),
     [](const ::testing::TestParamInfo<SequenceCase>& info) { return std::string(info.param.name); });
 
 TEST(PrClear, DriveThatNoLongerOpensForRegister)
@@ -205,8 +196,7 @@ TEST(PrClear, DriveThatNoLongerOpensForRegister)
     SimRun run = RunSim({"-c"}, storage, "0\ny\ny\n");
     EXPECT_EQ(run.r.code, 3) << run.r.err;
     EXPECT_EQ(run.r.out, std::string(kListing) + kAsk + kConfirm1 + kConfirm2 +
-                             "ROVT10668-E An attempt to open a device failed. Device name = "
-                             "\\\\.\\PhysicalDrive4\n");
+                             MsgOpenFailed("\\\\.\\PhysicalDrive4"));
     EXPECT_TRUE(OutRequests(run.stateText).empty());
 }
 
@@ -218,11 +208,6 @@ struct NoClearCase {
     std::string out;
 };
 
-const std::string kReenterId =
-    "ROVT10663-W The input value is invalid. Specify the PathID of the LU for you want to clear "
-    "persistent reservation information. (To cancel: press the x key):";
-const std::string kStop = "ROVT10652-E The entered value is invalid. The operation will now stop.\n";
-const std::string kReenterYn = "ROVT10653-W The entered value is invalid. Please re-enter it [y/n]:";
 
 std::string NoKeys()
 {
@@ -251,30 +236,19 @@ const std::string kPrompted = std::string(kListing) + kAsk;
 INSTANTIATE_TEST_SUITE_P(
     Clear, PrClearNotSent,
     ::testing::Values(
-        NoClearCase{"NoToFirstConfirmation", kThree, "0\nn\n", 1, kPrompted + kConfirm1 + kCancel},
-        NoClearCase{"NoToSecondConfirmation", kThree, "0\ny\nN\n", 1,
-                    kPrompted + kConfirm1 + kConfirm2 + kCancel},
-        NoClearCase{"CancelAtPathId", kThree, "X\n", 1, kPrompted + kCancel},
-        NoClearCase{"ThreeInvalidPathIds", kThree, "3\n-1\n0000000000\n", 3,
-                    kPrompted + kReenterId + kReenterId + kStop},
-        NoClearCase{"ThreeInvalidConfirmations", kThree, "0\nyes\n\n y\n", 3,
-                    kPrompted + kConfirm1 + kReenterYn + kReenterYn + kStop},
-        NoClearCase{"EndOfInputAtPathId", kThree, "", 3, kPrompted + kReenterId + kReenterId + kStop},
-        NoClearCase{"EndOfInputAtSecondConfirmation", kThree, "0\ny\n", 3,
-                    kPrompted + kConfirm1 + kConfirm2 + kReenterYn + kReenterYn + kStop},
+        // The answers' rules, on a storage with and without reservations,
+        // are the prompt tests' (tests/operator/prompt_test.cpp).
         NoClearCase{"LuWithoutKeys", kThree, "2\ny\ny\n", 0,
-                    kPrompted + "ROVT10666-I There is no persistent reservation information for the LU "
-                                "of PathID = 2. The clear processing will not be executed.\n"},
+                    kPrompted + MsgNoPrOnLu(2)},
         // KeyCount alone decides: a reservation without keys is not offered.
         NoClearCase{"NoLuWithKeys", NoKeys(), "0\ny\ny\n", 0,
                     std::string(kHeader) +
                         "000000 0002.0000.0000000000000001.0000     0    ---------------- None\n"
-                        "000001 0002.0000.0000000000000001.0001     0    ---------------- None\n"
-                        "ROVT10659-I There is no LU for which persistent reservation information exists.\n"},
+                        "000001 0002.0000.0000000000000001.0001     0    ---------------- None\n" +
+                        std::string(kNoPrLu)},
         NoClearCase{"SurveyFailsFirst",
                     ThreeLus(kQuorumRegs, R"([{"command": "READ RESERVATION", "status": 24}])"), "0\ny\ny\n", 3,
-                    "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x1, Status Code = "
-                    "0x18, Error Code = 0x0, LU = 0002.0000.0000000000000001.0000\n"}),
+                    MsgScsiFailed(0x5e, 0x1, 0x18, 0x0, "0002.0000.0000000000000001.0000")}),
     [](const ::testing::TestParamInfo<NoClearCase>& info) { return std::string(info.param.name); });
 
 TEST(PrClear, ChoosingTheSecondLuTouchesOnlyIt)

@@ -138,7 +138,7 @@ std::string Row0(const char* count, const char* key, const char* type)
 }
 
 const char* const kRow1 = "000001 0002.0000.0000000000000001.0001     1    0000000000000001 WriteExclusive\n";
-const char* const kLu0 = "LU = 0002.0000.0000000000000001.0000\n";
+const char* const kLu0 = "0002.0000.0000000000000001.0000";
 
 std::vector<std::string> Cdbs(std::initializer_list<std::pair<const char*, int>> runs)
 {
@@ -179,23 +179,17 @@ TEST_P(PrSurveyAnswers, EndAsTheRulesSay)
 
 const std::string kFull = Row0("    1", "4E4F44454230303F", "WriteExclusiveRegistrantOnly");
 const std::string kNoKeys = Row0("    0", "----------------", "None");
-const std::string kNeverAnswered0 =
-    "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x0, "
-    "Status Code = 0x2, Error Code = 0x0, ";
-const std::string kNeverAnswered1 =
-    "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x1, "
-    "Status Code = 0x2, Error Code = 0x0, ";
+const std::string kNeverAnswered0 = MsgScsiFailed(0x5e, 0x0, 0x2, 0x0, kLu0);
+const std::string kNeverAnswered1 = MsgScsiFailed(0x5e, 0x1, 0x2, 0x0, kLu0);
 
 INSTANTIATE_TEST_SUITE_P(
     Survey, PrSurveyAnswers,
     ::testing::Values(
         SurveyCase{"ReadKeysBusy", Fault("READ KEYS", "\"status\": 8"), 3,
-                   "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x0, "
-                   "Status Code = 0x8, Error Code = 0x0, " + std::string(kLu0),
+                   MsgScsiFailed(0x5e, 0x0, 0x8, 0x0, kLu0),
                    Cdbs({{kCdbReadKeys, 1}})},
         SurveyCase{"ReadKeysRequestFails", Fault("READ KEYS", "\"error\": 5"), 3,
-                   "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x0, "
-                   "Status Code = 0x0, Error Code = 0x5, " + std::string(kLu0),
+                   MsgScsiFailed(0x5e, 0x0, 0x0, 0x5, kLu0),
                    Cdbs({{kCdbReadKeys, 1}})},
         SurveyCase{"ReadKeysConflict", Fault("READ KEYS", "\"status\": 24"), 0,
                    kHeader + kNoKeys + kRow1 + kDone, Cdbs({{kCdbReadKeys, 1}})},
@@ -206,29 +200,26 @@ INSTANTIATE_TEST_SUITE_P(
                    Cdbs({{kCdbReadKeys, 16}, {kCdbReadResv, 1}})},
         // The LU never answered: nothing is listed, nothing is asked.
         SurveyCase{"ReadKeys16CheckConditions", Fault("READ KEYS", "\"status\": 2", 16), 3,
-                   kNeverAnswered0 + std::string(kLu0), Cdbs({{kCdbReadKeys, 16}})},
+                   kNeverAnswered0, Cdbs({{kCdbReadKeys, 16}})},
         SurveyCase{"ReadKeys16CheckConditionsClear", Fault("READ KEYS", "\"status\": 2", 16), 3,
-                   kNeverAnswered0 + std::string(kLu0), Cdbs({{kCdbReadKeys, 16}}), {"-c"}},
+                   kNeverAnswered0, Cdbs({{kCdbReadKeys, 16}}), {"-c"}},
         SurveyCase{"ReadResvConflict", Fault("READ RESERVATION", "\"status\": 24"), 3,
-                   "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x1, "
-                   "Status Code = 0x18, Error Code = 0x0, " + std::string(kLu0),
+                   MsgScsiFailed(0x5e, 0x1, 0x18, 0x0, kLu0),
                    Cdbs({{kCdbReadKeys, 1}, {kCdbReadResv, 1}})},
         SurveyCase{"ReadResvIoDevice", Fault("READ RESERVATION", "\"error\": 1117"), 3,
-                   "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x1, "
-                   "Status Code = 0x18, Error Code = 0x0, " + std::string(kLu0),
+                   MsgScsiFailed(0x5e, 0x1, 0x18, 0x0, kLu0),
                    Cdbs({{kCdbReadKeys, 1}, {kCdbReadResv, 1}})},
         SurveyCase{"ReadResvRequestFails", Fault("READ RESERVATION", "\"error\": 31"), 3,
-                   "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x1, "
-                   "Status Code = 0x0, Error Code = 0x1f, " + std::string(kLu0),
+                   MsgScsiFailed(0x5e, 0x1, 0x0, 0x1f, kLu0),
                    Cdbs({{kCdbReadKeys, 1}, {kCdbReadResv, 1}})},
         SurveyCase{"ReadResv15CheckConditions", Fault("READ RESERVATION", "\"status\": 2", 15), 0,
                    kHeader + kFull + kRow1 + kDone,
                    Cdbs({{kCdbReadKeys, 1}, {kCdbReadResv, 16}})},
         SurveyCase{"ReadResv16CheckConditions", Fault("READ RESERVATION", "\"status\": 2", 16), 3,
-                   kNeverAnswered1 + std::string(kLu0),
+                   kNeverAnswered1,
                    Cdbs({{kCdbReadKeys, 1}, {kCdbReadResv, 16}})},
         SurveyCase{"ReadResv16CheckConditionsClear", Fault("READ RESERVATION", "\"status\": 2", 16),
-                   3, kNeverAnswered1 + std::string(kLu0),
+                   3, kNeverAnswered1,
                    Cdbs({{kCdbReadKeys, 1}, {kCdbReadResv, 16}}), {"-c"}}),
     [](const ::testing::TestParamInfo<SurveyCase>& info) { return std::string(info.param.name); });
 
@@ -240,8 +231,7 @@ TEST(PrDisplay, DriveThatNoLongerOpensStopsTheSurvey)
                     "{\"drive\": 3, \"open_error\": 5, \"opens_before_error\": 1,");
     SimRun run = RunSim({"-d"}, storage);
     EXPECT_EQ(run.r.code, 3) << run.r.err;
-    EXPECT_EQ(run.r.out, "ROVT10668-E An attempt to open a device failed. Device name = "
-                         "\\\\.\\PhysicalDrive3\n");
+    EXPECT_EQ(run.r.out, MsgOpenFailed("\\\\.\\PhysicalDrive3"));
     EXPECT_TRUE(PrRequests(run.stateText).empty());
 }
 

@@ -83,8 +83,7 @@ TEST(PrInProcess, ClearOfPathIdEqualToCountStopsBeforeAnyCommand)
         QelVRXPR_ClearPR(2);
     });
     EXPECT_EQ(r.code, 4);
-    EXPECT_EQ(r.out, "ROVT10648-E An internal error occurred in the vrxpr command. "
-                     "Error Code = QelVRXPR_ClearPR()001\n");
+    EXPECT_EQ(r.out, MsgInternal("QelVRXPR_ClearPR()001"));
     EXPECT_TRUE(LogLines(r.stateText).empty());
 }
 
@@ -95,8 +94,7 @@ TEST(PrInProcess, RowOfPathIdEqualToCountIsAnInternalError)
         QelVRXPR_ViewPRList_OneLU(1);
     });
     EXPECT_EQ(r.code, 4);
-    EXPECT_EQ(r.out, "ROVT10648-E An internal error occurred in the vrxpr command. "
-                     "Error Code = QelVRXPR_ViewPRList_OneLU()001\n");
+    EXPECT_EQ(r.out, MsgInternal("QelVRXPR_ViewPRList_OneLU()001"));
 }
 
 TEST(PrInProcess, RowsTheSimulatedLuCannotProduce)

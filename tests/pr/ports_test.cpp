@@ -97,7 +97,7 @@ TEST(HighPorts, FailedInquiryOnPort200NamesItInHexadecimal)
     SimRun run = RunSim({"-d"}, HighPorts("{\"port\": 200, \"inquiry_error\": 31}"));
     EXPECT_EQ(run.r.code, 3);
     EXPECT_EQ(run.r.out,
-              "ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = 0xc8, Error Code = 0x1f\n");
+              MsgInquiryFailed(200, 31));
     // The scan stopped there: no later port, no drive, no command.
     EXPECT_EQ(PortOpens(run.stateText), PortNames(200));
     EXPECT_EQ(OpenedDevices(run.stateText).size(), 201u);
@@ -111,7 +111,7 @@ TEST(HighPorts, ClearOnPort255ReachesThatLuOnly)
     EXPECT_EQ(run.r.code, 0);
     EXPECT_EQ(run.r.out.substr(0, Listing().size()), Listing());
     const std::string cleared =
-        std::string("ROVT10658-I The persistent reservation information of PathID = 4 was cleared.\n") + kDone;
+        MsgCleared(4) + kDone;
     ASSERT_GE(run.r.out.size(), cleared.size());
     EXPECT_EQ(run.r.out.substr(run.r.out.size() - cleared.size()), cleared);
 

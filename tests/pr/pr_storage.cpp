@@ -15,7 +15,6 @@ const char* const kCdbRegisterIgnore = "5F060000000000001800";
 const char* const kCdbIdentity = "12018300FC00";
 
 const char* const kHeader = "PathID PathName                        KeyCount ReservedKey      Type\n";
-const char* const kDone = "ROVT10640-I The vrxpr utility completed normally.\n";
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "run.h"
+#include "texts.h"
 
 // One LU seen through port 2, bus 0, reached through its own drive. body is
 // the JSON members of its "lus" entry (vendor, product, registrations, ...).
@@ -68,7 +69,5 @@ std::string ClearParams();
 
 // The reservation listing's header line.
 extern const char* const kHeader;
-// Message 0.
-extern const char* const kDone;
 
 #endif

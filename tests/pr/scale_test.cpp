@@ -66,17 +66,7 @@ TEST(PrScale, ClearOfTheLastPathIdReachesOnlyItsOwnDrive)
     SimRun before = RunSim({"-d"}, storage);
     SimRun run = RunSim({"-c"}, storage, "999\ny\ny\n");
     EXPECT_EQ(run.r.out,
-              Listing() +
-                  "ROVT10655-I Specify the PathID of the LU for which you want to clear persistent "
-                  "reservation information. (To cancel, press the x key):"
-                  "ROVT10656-I The persistent reservation information of PathID = 999 will be "
-                  "cleared. Is this OK? [y/n]:"
-                  "ROVT10657-I If you continue this process, the reservation of the LU you "
-                  "specified will be cleared. Please confirm that no other servers are accessing "
-                  "this LU. [y/n]:"
-                  "ROVT10658-I The persistent reservation information of PathID = 999 was "
-                  "cleared.\n" +
-                  kDone);
+              Listing() + kAskPathId + MsgConfirm1(999) + kConfirm2 + MsgCleared(999) + kDone);
     EXPECT_EQ(run.r.code, 0);
 
     std::vector<std::string> outs;
@@ -109,12 +99,7 @@ TEST(PrScale, PortTooSmallAtEverySizeEndsWithMessage17)
                               std::to_string(areaError) + ", \"buses\": [[" + records +
                               "]]}],\n \"lus\": {\"huge\": {\"inquiry_hex\": \"" + hex + "\"}}}\n";
         SimRun run = RunSim({"-d"}, storage);
-        char want[128];
-        std::snprintf(want, sizeof want,
-                      "ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = 0x2, "
-                      "Error Code = 0x%x\n",
-                      areaError);
-        EXPECT_EQ(run.r.out, want);
+        EXPECT_EQ(run.r.out, MsgInquiryFailed(2, (unsigned)areaError));
         EXPECT_EQ(run.r.code, 3);
         EXPECT_TRUE(PrRequests(run.stateText).empty());
     }

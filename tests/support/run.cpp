@@ -28,6 +28,13 @@ double Now()
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
+// Ended or not, without reaping it: the exit status is read at the end.
+bool Running(pid_t pid)
+{
+    siginfo_t info{};
+    return waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
+
 }  // namespace
 
 RunResult RunProgram(const std::string& exe, const std::vector<std::string>& args,
@@ -87,7 +94,9 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
             const std::string& await = opt.steps[step].await;
             if (r.out.size() >= await.size() &&
                 r.out.compare(r.out.size() - await.size(), await.size(), await) == 0) {
+                if (opt.answerDelayMs > 0) usleep((useconds_t)opt.answerDelayMs * 1000);
                 r.outAtAnswer.push_back(r.out);
+                r.runningAtAnswer.push_back(Running(pid));
                 feed += opt.steps[step++].answer;
                 stepDeadline = Now() + opt.stepTimeoutSec;
             }
@@ -144,6 +153,7 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
 
 std::string SimExe() { return VRXPR_SIM_EXE; }
 std::string LinuxExe() { return VRXPR_LINUX_EXE; }
+std::string SimNoMemExe() { return VRXPR_SIM_NOMEM_EXE; }
 
 std::string MakeTempDir()
 {

@@ -12,8 +12,10 @@ struct RunResult {
     int code = -1;    // exit code; -1 when killed or timed out
     int signal = 0;   // the signal that ended the process, 0 when it exited
     bool timedOut = false;
-    // The output as it stood when each step's answer was written.
+    // The output as it stood when each step's answer was written, and
+    // whether the process was still running then.
     std::vector<std::string> outAtAnswer;
+    std::vector<bool> runningAtAnswer;
 };
 
 // An answer written only once the output read so far ends with await.
@@ -40,6 +42,9 @@ struct RunOptions {
     // of hanging it.
     std::vector<RunStep> steps;
     int stepTimeoutSec = 10;
+    // How long each answer is held back once its question is out: time
+    // for a program that would not wait for it to end first.
+    int answerDelayMs = 0;
 };
 
 RunResult RunProgram(const std::string& exe, const std::vector<std::string>& args,
@@ -48,6 +53,8 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
 // Paths of the executables under test, from the build.
 std::string SimExe();    // vrxpr-sim
 std::string LinuxExe();  // vrxpr (native Linux layer)
+// vrxpr-sim whose Nth own allocation fails, N from VRXPR_TEST_FAIL_ALLOC.
+std::string SimNoMemExe();
 
 // One run of vrxpr-sim against a state file made from stateJson; the file
 // as the run left it is parsed back (log, LU state).

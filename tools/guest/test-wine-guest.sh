@@ -10,7 +10,8 @@
 #   VRXPR_WINEGUEST_DIR  builds, prefix, initramfs and logs
 #                        (default: build-wineguest in the repository)
 #
-# Ends with one line: "wineguest: N passed, M failed".
+# Ends with one line: "wineguest: N passed, M failed, K skipped", each
+# skipped test named before it on a line "skipped: NAME: reason".
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -122,5 +123,6 @@ kill $vfs 2>/dev/null
 wait $vfs 2>/dev/null
 rm -f "$sock"
 
-[ -z "$WINE32_SKIP" ] || echo "SKIP [i686 runs] wine32:i386 cannot be installed: $WINE32_SKIP"
-guest_console_report "$log" wineguest
+skips=()
+[ -z "$WINE32_SKIP" ] || skips+=("i686 runs under Wine in the guest: wine32:i386 cannot be installed: $WINE32_SKIP")
+guest_console_report "$log" wineguest "${skips[@]}"

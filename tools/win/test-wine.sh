@@ -8,7 +8,8 @@
 #                         when the kernel runs 32-bit programs, reduced when
 #                         they go through qemu-user)
 #
-# Ends with one line: "wine: N passed, M failed".
+# Ends with one line: "wine: N passed, M failed, K skipped", each skipped
+# test named before it on a line "skipped: NAME: reason".
 set -u
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -19,11 +20,12 @@ RUN_TIMEOUT=${VRXPR_WINE_RUN_TIMEOUT:-600}
 
 PASSED=0
 FAILED=0
+SKIPPED=0
 
 log() { echo "== $*"; }
 
 finish() {
-    echo "wine: $PASSED passed, $FAILED failed"
+    echo "wine: $PASSED passed, $FAILED failed, $SKIPPED skipped"
     [ "$FAILED" = 0 ] && [ "$PASSED" -gt 0 ]
     exit $?
 }
@@ -151,7 +153,8 @@ for spec in "x86_64:build-win64:full" "i686:build-win32:$I686_CASES"; do
     WORK=$WORK_ROOT/$ARCH
     mkdir -p "$WORK"
     if [ "$ARCH" = i686 ] && [ -n "$WINE32_SKIP" ]; then
-        echo "SKIP [i686 runs] wine32:i386 cannot be installed: $WINE32_SKIP"
+        echo "skipped: i686 runs under Wine: wine32:i386 cannot be installed: $WINE32_SKIP"
+        SKIPPED=$((SKIPPED + 1))
         # What needs no Wine still holds for the i686 build.
         case_imports
         case_alignment

@@ -13,11 +13,9 @@
 
 namespace {
 
-std::string M14(const char* opCode, const char* error)
+std::string M14(unsigned opCode, unsigned error)
 {
-    return std::string("ROVT10661-E The SCSI command failed. SCSI Code=") + opCode +
-           ", Service Action = 0x0, Status Code = 0x0, Error Code = " + error +
-           ", LU = 0002.0000.0000000000000001.002C\n";
+    return MsgScsiFailed(opCode, 0x0, 0x0, error, "0002.0000.0000000000000001.002C");
 }
 
 // With AGAIN set, "running" goes into that state file once the run sleeps
@@ -43,14 +41,14 @@ TEST(LinuxDeviceState, ADeviceThatDoesNotRunGetsNoCommand)
         bool Again;
         std::string Out;
     } const rows[] = {
-        {"blocked", "-d", false, M14("0x5e", "0x15")},
-        {"offline", "-d", false, M14("0x5e", "0x15")},
-        {"transport-offline", "-d", false, M14("0x5e", "0x15")},
+        {"blocked", "-d", false, M14(0x5e, 0x15)},
+        {"offline", "-d", false, M14(0x5e, 0x15)},
+        {"transport-offline", "-d", false, M14(0x5e, 0x15)},
         // -c reads the LU's identity first.
-        {"blocked", "-c", false, M14("0x12", "0x15")},
+        {"blocked", "-c", false, M14(0x12, 0x15)},
         // Running again within the wait, or all along: the command goes out.
-        {"blocked", "-d", true, M14("0x5e", "0x1f")},
-        {"running", "-d", false, M14("0x5e", "0x1f")},
+        {"blocked", "-d", true, M14(0x5e, 0x1f)},
+        {"running", "-d", false, M14(0x5e, 0x1f)},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.State) + " " + row.Mode + (row.Again ? ", running again" : ""));

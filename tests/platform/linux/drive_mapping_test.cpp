@@ -37,7 +37,7 @@ TEST(LinuxDrives, AddressIsTheOpenNodesWholeSysfsName)
         AddDrive(r, 0, "/dev/null", row.Address);
         AddDrive(r, 1, "/dev/zero", "2:0:1:45");
         RunResult res = RunDisplay(r);
-        EXPECT_EQ(res.out, (row.Maps ? kReadKeysFailed : kNoDrive) + lu + "\n");
+        EXPECT_EQ(res.out, row.Maps ? ReadKeysFailed(lu) : MsgNoDrive(lu));
         EXPECT_EQ(res.code, 3);
     }
 }
@@ -58,9 +58,9 @@ TEST(LinuxDrives, ClosedStandardDescriptorsNeverBecomeDrives)
         const char* Redirect;
         std::string Out;
     } const rows[] = {
-        {"<&-", kReadKeysFailed + lu + "\n"},
+        {"<&-", ReadKeysFailed(lu)},
         {">&-", ""},
-        {"2>&-", kReadKeysFailed + lu + "\n"},
+        {"2>&-", ReadKeysFailed(lu)},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Redirect);

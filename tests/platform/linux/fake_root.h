@@ -15,14 +15,12 @@
 #include <unistd.h>
 
 #include "run.h"
+#include "texts.h"
 
 namespace fs = std::filesystem;
 
-inline const char kNoDrive[] = "ROVT10667-C An attempt to the get physical drive number failed. LU = ";
-inline const char kNoLu[] = "ROVT10660-I There is no LU managed by VORX.\n";
-inline const char kReadKeysFailed[] =
-    "ROVT10661-E The SCSI command failed. SCSI Code=0x5e, Service Action = 0x0, "
-    "Status Code = 0x0, Error Code = 0x1f, LU = ";
+// READ KEYS failed with error 31, as every SG_IO on the made-up root fails.
+inline std::string ReadKeysFailed(const std::string& lu) { return MsgScsiFailed(0x5e, 0x0, 0x0, 0x1f, lu); }
 
 struct FAKE_ROOT {
     std::string Dir;
@@ -87,7 +85,7 @@ inline RunResult RunDisplay(const FAKE_ROOT& r, const std::string& exe = LinuxTe
 inline void ExpectFirstLu(const FAKE_ROOT& r, const std::string& luName)
 {
     RunResult res = RunDisplay(r);
-    EXPECT_EQ(res.out, kNoDrive + luName + "\n");
+    EXPECT_EQ(res.out, MsgNoDrive(luName));
     EXPECT_EQ(res.code, 3);
 }
 

@@ -11,10 +11,6 @@
 
 namespace {
 
-const char kInstalled[] =
-    "ROVT10669-W The utility for clearing VORX persistent reservation (vrxpr) cannot be "
-    "executed because VORX is installed.\n";
-
 TEST(LinuxGuard, LoadedModuleOfAServiceNameMeansInstalled)
 {
     for (const char* name : {"VORXdsm", "vorxdsm", "vrxfdrv", "VRXFDRV"}) {
@@ -67,8 +63,7 @@ TEST(LinuxGuard, UncheckableModuleListIsAnInternalError)
     FAKE_ROOT r = MakeRoot();
     fs::create_directories(ModulesDir(r) + "/modules.dep");  // a folder: cannot be read
     RunResult res = RunDisplay(r);
-    EXPECT_EQ(res.out, "ROVT10648-E An internal error occurred in the vrxpr command. "
-                       "Error Code = QelVRXPR_ChkVORXReg()001\n");
+    EXPECT_EQ(res.out, MsgInternal("QelVRXPR_ChkVORXReg()001"));
     EXPECT_EQ(res.code, 4);
 }
 

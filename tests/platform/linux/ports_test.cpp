@@ -158,8 +158,7 @@ TEST(LinuxPorts, NumbersAsWideAsLinuxGivesThemAreListedWhole)
         AddDevice(r, "5:0:0:300", "ACME", "TAPELIB");
         for (size_t i = 0; i < mapped; ++i) AddDrive(r, (int)i, drives[i].Slave, lus[i].first);
         RunResult res = RunDisplay(r);
-        EXPECT_EQ(res.out, (mapped < lus.size() ? kNoDrive + lus[mapped].second
-                                                : kReadKeysFailed + lus[0].second) + "\n");
+        EXPECT_EQ(res.out, mapped < lus.size() ? MsgNoDrive(lus[mapped].second) : ReadKeysFailed(lus[0].second));
         EXPECT_EQ(res.code, 3);
     }
 
@@ -168,8 +167,7 @@ TEST(LinuxPorts, NumbersAsWideAsLinuxGivesThemAreListedWhole)
     AddHost(r, 4);
     AddDevice(r, "4:70000:0:0", "ACME", "DISK");
     RunResult res = RunDisplay(r);
-    EXPECT_EQ(res.out, "ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = 0x4, "
-                       "Error Code = 0x32\n");
+    EXPECT_EQ(res.out, MsgInquiryFailed(4, 0x32));
     EXPECT_EQ(res.code, 3);
 }
 
