@@ -14,12 +14,6 @@
 
 namespace {
 
-std::string M17(const char* port, const char* error)
-{
-    return std::string("ROVT10664-E An attempt to acquire Inquiry data failed. PortNo = ") +
-           port + ", Error Code = " + error + "\n";
-}
-
 // The statfs magic of the filesystem dir is on: the test build then takes
 // the made-up sys/ for a mounted sysfs.
 std::string FsMagic(const std::string& dir)
@@ -43,7 +37,7 @@ void AddFiveLus(const FAKE_ROOT& r)
     }
 }
 
-const char kFirstOfFive[] = "0002.0000.0000000000000000.0001\n";
+const char kFirstOfFive[] = "0002.0000.0000000000000000.0001";
 
 TEST(LinuxPorts, SysfsThatCannotBeReadWholeEndsTheRun)
 {
@@ -58,20 +52,20 @@ TEST(LinuxPorts, SysfsThatCannotBeReadWholeEndsTheRun)
         std::string Out;
         int Code;
     } const rows[] = {
-        {"no sys/ at all", NO_SYS, false, 0, "", M17("0x0", "0x3"), 3},
-        {"sys/ a plain folder", EMPTY_SYS, false, 0, "", M17("0x0", "0x3"), 3},
+        {"no sys/ at all", NO_SYS, false, 0, "", MsgInquiryFailed(0x0, 0x3), 3},
+        {"sys/ a plain folder", EMPTY_SYS, false, 0, "", MsgInquiryFailed(0x0, 0x3), 3},
         {"sysfs without SCSI", EMPTY_SYS, true, 0, "", kNoLu, 0},
-        {"class folder a file", HOSTS_A_FILE, true, 0, "", M17("0x0", "0x1f"), 3},
+        {"class folder a file", HOSTS_A_FILE, true, 0, "", MsgInquiryFailed(0x0, 0x1f), 3},
         // 0-2, the devices folder, one device's folder and its INQUIRY
         // data; the state files of the first two kept: the third device's
         // INQUIRY data finds no descriptor.
-        {"third device past the file limit", FIVE_LUS, false, 7, "", M17("0x2", "0x4"), 3},
-        {"room for every file", FIVE_LUS, false, 64, "", kNoDrive + std::string(kFirstOfFive), 3},
-        {"every folder readable", FIVE_LUS, false, 0, "-", kNoDrive + std::string(kFirstOfFive), 3},
-        {"class folder", FIVE_LUS, false, 0, "/sys/class/scsi_host", M17("0x0", "0x5"), 3},
-        {"devices folder", FIVE_LUS, false, 0, "/sys/bus/scsi/devices", M17("0x2", "0x5"), 3},
-        {"a device's folder", FIVE_LUS, false, 0, "2:0:0:3", M17("0x2", "0x5"), 3},
-        {"a device's INQUIRY data", FIVE_LUS, false, 0, "2:0:0:4/inquiry", M17("0x2", "0x5"), 3},
+        {"third device past the file limit", FIVE_LUS, false, 7, "", MsgInquiryFailed(0x2, 0x4), 3},
+        {"room for every file", FIVE_LUS, false, 64, "", MsgNoDrive(kFirstOfFive), 3},
+        {"every folder readable", FIVE_LUS, false, 0, "-", MsgNoDrive(kFirstOfFive), 3},
+        {"class folder", FIVE_LUS, false, 0, "/sys/class/scsi_host", MsgInquiryFailed(0x0, 0x5), 3},
+        {"devices folder", FIVE_LUS, false, 0, "/sys/bus/scsi/devices", MsgInquiryFailed(0x2, 0x5), 3},
+        {"a device's folder", FIVE_LUS, false, 0, "2:0:0:3", MsgInquiryFailed(0x2, 0x5), 3},
+        {"a device's INQUIRY data", FIVE_LUS, false, 0, "2:0:0:4/inquiry", MsgInquiryFailed(0x2, 0x5), 3},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
