@@ -2,7 +2,7 @@
 #ifndef VRXPR_MSG_H
 #define VRXPR_MSG_H
 
-#define MSG_COUNT 24
+#define MSG_COUNT 25
 #define LANG_NAME_LEN 64
 #define MSG_BUF_LEN 1024
 
@@ -30,7 +30,8 @@ enum {
     MSG_NO_DRIVE = 20,
     MSG_INSTALLED = 21,
     MSG_HELP = 22,
-    MSG_DESCRIPTION = 23
+    MSG_DESCRIPTION = 23,
+    MSG_PR_CHANGED = 24
 };
 
 // Language index 0 is Japanese (code page 932 bytes), 1 English.

@@ -1,6 +1,7 @@
 #include "pr/pr.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "guard/guard.h"
 #include "records/records.h"
@@ -48,11 +49,30 @@ void QelVRXPR_ClearPR(uint32_t PathID)
     QelVRXPR_FailPRCmd(command, status, 0, name);
 }
 
+// Minutes can pass between the listing and the last answer, and a node
+// that comes back meanwhile registers and reserves again: CLEAR would take
+// a live node's reservation. So the LU is read again and the clear goes on
+// only while it is as the operator saw it.
+static void QelVRXPR_ChkPRUnchanged(uint32_t PathID)
+{
+    const PR_INFO listed = g_PrTable[PathID];
+    QelVRXPR_ReadPRInfo(PathID);
+    const PR_INFO& now = g_PrTable[PathID];
+    if (now.Generation == listed.Generation && now.KeyCount == listed.KeyCount &&
+        std::memcmp(now.RegKey, listed.RegKey, sizeof(now.RegKey[0]) * now.KeyCount) == 0 &&
+        std::memcmp(now.ResvKey, listed.ResvKey, sizeof(now.ResvKey)) == 0 &&
+        now.ResvType == listed.ResvType)
+        return;
+    QelVRXPR_PutMsg(MSG_PR_CHANGED, (unsigned long)PathID);
+    QelVRXPR_Exit(EXIT_FAILURE_IO);
+}
+
 [[noreturn]] void QelVRXPR_ExecClear()
 {
     QelVRXPR_ChkNotInstalled();
-    g_PrCheckIdent = true;
+    g_PrIdentMode = PR_IDENT_KEEP;
     QelVRXPR_GetPRInfo();
+    g_PrIdentMode = PR_IDENT_MATCH;
     QelVRXPR_ViewPRList();
     QelVRXPR_ChkPRExist();
 
@@ -68,6 +88,7 @@ void QelVRXPR_ClearPR(uint32_t PathID)
     QelVRXPR_PutMsg(MSG_CONFIRM_2);
     QelVRXPR_InputYesNo();
 
+    QelVRXPR_ChkPRUnchanged(p);
     QelVRXPR_ClearPR(p);
     QelVRXPR_PutMsg(MSG_COMPLETED);
     QelVRXPR_Exit(EXIT_DONE);

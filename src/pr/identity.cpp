@@ -17,7 +17,7 @@
 #define PR_ASSOC_MASK 0x03
 #define PR_ASSOC_LU 0x00
 
-bool g_PrCheckIdent = false;
+int g_PrIdentMode = PR_IDENT_OFF;
 PR_IDENT g_PrLastIdent;
 
 // Static storage: some Windows compilers ignore over-alignment on the stack.

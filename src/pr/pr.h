@@ -69,8 +69,11 @@ struct PR_IDENT {
 };
 
 // Clear mode: before every READ KEYS and PERSISTENT RESERVE OUT the
-// transport reads the LU's identity on the command's own handle.
-extern bool g_PrCheckIdent;
+// transport reads the LU's identity on the command's own handle. The
+// survey keeps it with the entry; after the listing every such command
+// must meet it.
+enum { PR_IDENT_OFF, PR_IDENT_KEEP, PR_IDENT_MATCH };
+extern int g_PrIdentMode;
 // The identity read by the latest such command.
 extern PR_IDENT g_PrLastIdent;
 
@@ -105,6 +108,9 @@ int QelVRXPR_ChkLUIdent(uint32_t PathID);
 void QelVRXPR_StoreKeys(uint32_t PathID, uint32_t KeyCount, const uint8_t* data);
 // Stores a READ RESERVATION answer into entry.
 void QelVRXPR_StoreResv(uint32_t PathID, const uint8_t* data);
+// Reads one LU's keys and reservation into its entry, by the survey's
+// rules; every failure ends the run.
+void QelVRXPR_ReadPRInfo(uint32_t PathID);
 void QelVRXPR_GetPRInfo();
 
 void QelVRXPR_ViewPRHeader();

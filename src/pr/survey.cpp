@@ -35,6 +35,7 @@ void QelVRXPR_StoreKeys(uint32_t PathID, uint32_t KeyCount, const uint8_t* data)
         KeyCount = PR_MAX_KEYS;
     }
     pEntry->KeyCount = KeyCount;
+    pEntry->Generation = QelVRXPR_GetBE32(data);
     for (uint32_t k = 0; k < KeyCount; k++) {
         std::memcpy(pEntry->RegKey[k], data + PR_HEADER_LEN + PR_KEY_LEN * k, PR_KEY_LEN);
     }
@@ -58,12 +59,12 @@ static uint32_t QelVRXPR_ReadKeys(uint32_t PathID, const char* name)
         uint8_t status = QelVRXPR_IssuePRCmd(PathID, PR_CMD_READ_KEYS, s_KeysData.Bytes);
         switch (status) {
         case SCSI_STAT_GOOD:
-            if (g_PrCheckIdent) QelVRXPR_StoreLUIdent(PathID);
+            if (g_PrIdentMode == PR_IDENT_KEEP) QelVRXPR_StoreLUIdent(PathID);
             return QelVRXPR_GetBE32(s_KeysData.Bytes + 4) / PR_KEY_LEN;
         case SCSI_STAT_CHECK_CONDITION:
             break;
         case SCSI_STAT_RESERVATION_CONFLICT:
-            if (g_PrCheckIdent) QelVRXPR_StoreLUIdent(PathID);
+            if (g_PrIdentMode == PR_IDENT_KEEP) QelVRXPR_StoreLUIdent(PathID);
             return 0;
         default:
             QelVRXPR_FailPRCmd(PR_CMD_READ_KEYS, status, 0, name);
@@ -88,6 +89,18 @@ static void QelVRXPR_ReadResv(uint32_t PathID, const char* name)
     // What comes with CHECK CONDITION is no answer: some targets leave
     // stray bytes in the buffer that would read as a reservation.
     QelVRXPR_FailPRCmd(PR_CMD_READ_RESERVATION, SCSI_STAT_CHECK_CONDITION, 0, name);
+}
+
+void QelVRXPR_ReadPRInfo(uint32_t PathID)
+{
+    char name[LU_NAME_LEN];
+    QelVRXPR_MakeLUName(PathID, name);
+
+    uint32_t keyCount = QelVRXPR_ReadKeys(PathID, name);
+    QelVRXPR_StoreKeys(PathID, keyCount, s_KeysData.Bytes);
+    if (g_PrTable[PathID].KeyCount != 0) {
+        QelVRXPR_ReadResv(PathID, name);
+    }
 }
 
 void QelVRXPR_GetPRInfo()
@@ -118,13 +131,6 @@ void QelVRXPR_GetPRInfo()
     LU_INFO* pNode = g_LuHead;
     for (uint32_t i = 0; i < g_PrCount; i++, pNode = pNode->pNext) {
         g_PrTable[i].pLuInfo = pNode;
-        char name[LU_NAME_LEN];
-        QelVRXPR_MakeLUName(i, name);
-
-        uint32_t keyCount = QelVRXPR_ReadKeys(i, name);
-        QelVRXPR_StoreKeys(i, keyCount, s_KeysData.Bytes);
-        if (g_PrTable[i].KeyCount != 0) {
-            QelVRXPR_ReadResv(i, name);
-        }
+        QelVRXPR_ReadPRInfo(i);
     }
 }

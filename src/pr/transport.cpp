@@ -146,10 +146,13 @@ uint8_t QelVRXPR_IssuePRCmd(uint32_t PathID, int command, uint8_t* data)
 
     // Another LU can be presented at the same address (a LUN re-mapped on
     // the array): only its identity tells. A survey's READ KEYS records the
-    // identity; every command that changes the LU must meet it again.
-    if (g_PrCheckIdent && command != PR_CMD_READ_RESERVATION) {
+    // identity; every command that changes the LU, and the reading again
+    // of what was listed, must meet it.
+    if (g_PrIdentMode != PR_IDENT_OFF && command != PR_CMD_READ_RESERVATION) {
         QelVRXPR_ReadLUIdent(h, PathID);
-        if (command != PR_CMD_READ_KEYS && !QelVRXPR_ChkLUIdent(PathID)) QelVRXPR_FailDrive(h, PathID);
+        if ((command != PR_CMD_READ_KEYS || g_PrIdentMode == PR_IDENT_MATCH) &&
+            !QelVRXPR_ChkLUIdent(PathID))
+            QelVRXPR_FailDrive(h, PathID);
     }
 
     PR_REQUEST req;

@@ -29,6 +29,9 @@ struct PR_INFO {
     uint8_t ResvKey[8];
     uint32_t KeyCount;
     uint8_t RegKey[PR_MAX_KEYS][8];
+    // PRGENERATION of the READ KEYS answer the entry keeps: with the keys
+    // and the reservation, what the operator was shown.
+    uint32_t Generation;
     // The LU's device identification (its logical-unit designators, as
     // sent) from the READ KEYS the entry keeps; clear mode only. IdentLen 0:
     // the LU gave none.

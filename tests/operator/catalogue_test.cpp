@@ -36,6 +36,7 @@ const char* const kJapanese[MSG_COUNT] = {
     /* 21 */ "ROVT10669-W VORX がインストールされているため、VORX パーシステントリザーブ解除ユティリティ（vrxpr）は実行できません。\n",
     /* 22 */ kHelpJa,
     /* 23 */ kDescriptionJa,
+    /* 24 */ "ROVT10670-E PathID = %lu の Persistent Reservation 情報が一覧表示の後に変更されました。クリアは行われませんでした。ユティリティを再度実行して、LU の現在の状態を確認してください。\n",
 };
 
 std::string State(const std::string& languageJson)

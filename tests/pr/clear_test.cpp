@@ -189,15 +189,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PrClear, DriveThatNoLongerOpensForRegister)
 {
-    // Discovery, READ KEYS and READ RESERVATION open drive 4; REGISTER cannot.
+    // Discovery, READ KEYS and READ RESERVATION, both twice, open drive 4;
+    // REGISTER cannot.
     std::string storage = ThreeLus();
     storage.replace(storage.find("{\"drive\": 4,"), 12,
-                    "{\"drive\": 4, \"open_error\": 5, \"opens_before_error\": 3,");
+                    "{\"drive\": 4, \"open_error\": 5, \"opens_before_error\": 5,");
     SimRun run = RunSim({"-c"}, storage, "0\ny\ny\n");
     EXPECT_EQ(run.r.code, 3) << run.r.err;
     EXPECT_EQ(run.r.out, std::string(kListing) + kAsk + kConfirm1 + kConfirm2 +
                              MsgOpenFailed("\\\\.\\PhysicalDrive4"));
     EXPECT_TRUE(OutRequests(run.stateText).empty());
+    // The open that failed is REGISTER's, after the LU was read again.
+    std::vector<std::string> log = LogLines(run.stateText);
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], std::string("request 4 quorum ") + kCdbReadResv);
+    EXPECT_EQ(log.back(), "open \\\\.\\PhysicalDrive4 5");
 }
 
 struct NoClearCase {

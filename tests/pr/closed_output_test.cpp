@@ -62,9 +62,10 @@ TEST(PrClosedOutput, EveryRunKeepsItsExitCodeAndItsCommands)
     } const rows[] = {
         {"display", {"-d"}, one, "", 0, in},
         {"display past the output buffer", {"-d"}, ManyLus(120), "", 0, manyIn},
+        // The LU is read again after the last answer, before REGISTER.
         {"clear", {"-c"}, one, "0\ny\ny\n", 0,
-         {kCdbIdentity, kCdbReadKeys, kCdbReadResv, kCdbIdentity, kCdbRegister, kCdbIdentity,
-          kCdbClear}},
+         {kCdbIdentity, kCdbReadKeys, kCdbReadResv, kCdbIdentity, kCdbReadKeys, kCdbReadResv,
+          kCdbIdentity, kCdbRegister, kCdbIdentity, kCdbClear}},
         {"clear cancelled", {"-c"}, one, "0\nn\n", 1, clearIn},
         {"clear at end of input", {"-c"}, one, "", 3, clearIn},
         {"help", {"-h"}, one, "", 0, {}},

@@ -64,21 +64,21 @@ INSTANTIATE_TEST_SUITE_P(
     Clear, PrIdentity,
     ::testing::Values(
         // No identity pages at all: the address alone protects the clear.
-        IdentCase{"NoPages", R"(, "vpd": false)", 0, kCleared, 48},
-        IdentCase{"NaaIdentity", R"(, "naa": "6001405ABCDEF0123456789ABCDEF012")", 0, kCleared, 3},
-        IdentCase{"Spc2", R"(, "spc": 2)", 0, kCleared, 3},
+        IdentCase{"NoPages", R"(, "vpd": false)", 0, kCleared, 64},
+        IdentCase{"NaaIdentity", R"(, "naa": "6001405ABCDEF0123456789ABCDEF012")", 0, kCleared, 4},
+        IdentCase{"Spc2", R"(, "spc": 2)", 0, kCleared, 4},
         // The LU's own designator past the first read's 252 bytes.
-        IdentCase{"LongPage", R"(, "port_designators": 40)", 0, kCleared, 3 + 3, 3},
+        IdentCase{"LongPage", R"(, "port_designators": 40)", 0, kCleared, 4 + 4, 4},
         // The longer read refused 15 times each: the first read's identity
         // (none here) at every read.
-        IdentCase{"LongPageSpc2", R"(, "port_designators": 40, "spc": 2)", 0, kCleared, 3 + 45, 45},
+        IdentCase{"LongPageSpc2", R"(, "port_designators": 40, "spc": 2)", 0, kCleared, 4 + 60, 60},
         // No identity at the survey, one at the clear: not the LU listed.
         IdentCase{"NoneAtSurveyOnly", R"(, "faults": [{"command": "INQUIRY", "status": 2, "times": 16}])",
                   3, kNoDrive,
                   17},
         IdentCase{"FifteenCheckConditions",
                   R"(, "faults": [{"command": "INQUIRY", "status": 2, "times": 15}])", 0, kCleared,
-                  18},
+                  19},
         IdentCase{"BusyAtTheSurvey",
                   R"(, "faults": [{"command": "INQUIRY", "status": 8, "times": 1}])", 3,
                   MsgScsiFailed(0x12, 0x0, 0x8, 0x0, kQuorumName),

@@ -202,6 +202,7 @@ define_messages() {
 m9() { printf 'ROVT10656-I The persistent reservation information of PathID = %s will be cleared. Is this OK? [y/n]:' "$1"; }
 m11() { printf "ROVT10658-I The persistent reservation information of PathID = %s was cleared.$MSG_EOL" "$1"; }
 m20() { printf "ROVT10667-C An attempt to the get physical drive number failed. LU = %s$MSG_EOL" "$1"; }
+m24() { printf "ROVT10670-E The persistent reservation information of PathID = %s changed after it was listed. Nothing was cleared. Run the utility again to see the LU as it is now.$MSG_EOL" "$1"; }
 
 # Checks shared by the guest scripts; CHECK_TAG, when set, starts each name.
 detail() { sed 's/^/  | /'; }

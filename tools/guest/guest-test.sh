@@ -165,7 +165,8 @@ run_vrxpr '' -d
 { echo "$LIST2"; printf "$M0"; } > /tmp/expected
 check_run "display after a unit attention (CHECK CONDITION retried)" /tmp/expected 0
 
-# The unit attention raised while vrxpr waits at its prompt reaches REGISTER.
+# The unit attention raised while vrxpr waits at its prompt reaches the
+# reading again of the LU before the clear.
 states $YB $YC $YU > /tmp/before
 mkfifo /tmp/answers
 vrxpr -c < /tmp/answers > /tmp/out 2>/tmp/err &
@@ -183,7 +184,7 @@ wait $pid
 echo $? > /tmp/rc
 rm -f /tmp/answers
 { echo "$LIST2"; printf "$M8"; m9 0; printf "$M10"; m11 0; printf "$M0"; } > /tmp/expected
-check_run "clear after a unit attention (REGISTER retried)" /tmp/expected 0
+check_run "clear after a unit attention (READ KEYS retried)" /tmp/expected 0
 check_cleared "clear after a unit attention: no keys and no reservation left" $YA
 sg_turs $XA >/dev/null 2>&1; ra=$?
 sg_turs $XC >/dev/null 2>&1; rc=$?
@@ -302,79 +303,8 @@ run_vrxpr '' -d
 { echo "$LIST3"; printf "$M0"; } > /tmp/expected
 check_run "scsi_debug LU removed: -d lists as before" /tmp/expected 0
 
-# ---- the chosen drive taken by another LU while -c waits ---------------------
-# vrxpr -c on PathID P; the shell function CHANGE runs while it waits at its
-# second confirmation, then it is answered y.
-clear_changed_at_confirmation() {  # P CHANGE
-    mkfifo /tmp/answers
-    vrxpr -c < /tmp/answers > /tmp/out 2>/tmp/err &
-    pid=$!
-    exec 3> /tmp/answers
-    printf '%s\ny\n' "$1" >&3
-    if wait_for_prompt $pid; then
-        $2
-    else
-        echo "$2: vrxpr never reached its second confirmation"
-    fi
-    printf 'y\n' >&3
-    exec 3>&-
-    wait $pid
-    echo $? > /tmp/rc
-    rm -f /tmp/answers
-}
-# LU NEW, reserved by the other node through its LUN L there.
-reserve_elsewhere() {  # NEW L
-    export_lu $Y $2 $1
-    YN=$(sg_of $HY $2)
-    settle $YN
-    persist --out --register --param-sark=$KB $YN >/dev/null
-    persist --out --reserve --param-rk=$KB --prout-type=5 $YN >/dev/null
-    states $YC $YN > /tmp/before
-}
-{ echo "$LIST3"; printf "$M8"; m9 2; printf "$M10"; m20 $(printf '%04X.0000.0000000000000001.0003' $HX); } > /tmp/stopped
-
-# LU c's path through this host (PathID 2) is deleted and LU g is exported
-# so that it takes the same sg device.
-renumber_c() {
-    reserve_elsewhere g 6
-    echo 1 > /sys/bus/scsi/devices/$HX:0:1:3/delete
-    export_lu $X 6 g
-    XG=$(sg_of $HX 6)
-    [ "$XG" = "$XC" ] || report_fail "setup: LU g took $XG, not $XC"
-}
-make_lu g ZORBELT TQ44-SWAP SG0007
-clear_changed_at_confirmation 2 renumber_c
-check_run "renumbered drive: -c stops with message 20 naming the chosen LU" /tmp/stopped 3
-states $YC $YN > /tmp/after
-check_same "renumbered drive: both LUs keep their keys and reservations" /tmp/before /tmp/after
-# Back as before: g away, c's path through this host exported again.
-unexport_lu $X 6
-unexport_lu $Y 6
-unexport_lu $X 3
-export_lu $X 3 c
-XC=$(sg_of $HX 3)
-settle $XC
-
-# ---- another LU presented at the chosen address while -c waits --------------
-# LU c is unlinked from this host's LUN 3 and LU h linked there: the same
-# H:C:T:L and the same sg device, so only the LU's identity tells.
-represent_c() {
-    reserve_elsewhere h 7
-    unexport_lu $X 3
-    export_lu $X 3 h
-    XH=$(sg_of $HX 3)
-    [ "$XH" = "$XC" ] || report_fail "setup: LU h took $XH, not $XC"
-}
-make_lu h ZORBELT TQ44-SWAP2 SH0008
-clear_changed_at_confirmation 2 represent_c
-check_run "re-presented LUN: -c stops with message 20 naming the chosen LU" /tmp/stopped 3
-states $YC $YN > /tmp/after
-check_same "re-presented LUN: both LUs keep their keys and reservations" /tmp/before /tmp/after
-unexport_lu $X 3
-unexport_lu $Y 7
-export_lu $X 3 c
-XC=$(sg_of $HX 3)
-settle $XC
+# Changes while -c waits at its second confirmation.
+. /guest/changed.sh
 
 # ---- 400 managed LUs through two more hosts: 800 paths -----------------------
 # Each host's records are far past the first 16 KB area.

@@ -86,6 +86,7 @@ depmod -b "$stage" "$kver"
 
 cp "$here/guest-lib.sh" "$stage/guest/lib.sh"
 cp "$here/guest-wide.sh" "$stage/guest/wide.sh"
+cp "$here/guest-changed.sh" "$stage/guest/changed.sh"
 cp "$script" "$stage/guest/run.sh"
 
 cat > "$stage/init" <<'INIT'
