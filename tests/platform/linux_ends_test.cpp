@@ -1,5 +1,5 @@
 // The Linux layer's test build on a made-up root: how a run ends when its
-// output has no reader, and numbers wider than a byte.
+// output has no reader or cannot be written, and numbers wider than a byte.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -48,7 +48,7 @@ TEST(LinuxPorts, NumbersAsWideAsLinuxGivesThemAreListedWhole)
     EXPECT_EQ(res.code, 3);
 }
 
-TEST(LinuxOutput, ReaderGoneBeforeTheFirstByteLeavesTheExitCode)
+TEST(LinuxOutput, ReaderGoneLeavesTheExitCodeAndFullDeviceEndsWithThree)
 {
     // SIGPIPE at its default action, as a shell starts the utility.
     FAKE_ROOT none = MakeRoot();
@@ -76,6 +76,16 @@ TEST(LinuxOutput, ReaderGoneBeforeTheFirstByteLeavesTheExitCode)
         EXPECT_EQ(res.signal, 0);
         EXPECT_EQ(res.code, row.Code);
         EXPECT_EQ(res.err, "");
+
+        // Output that cannot be written is no success, whatever the run's
+        // own end; an internal error would keep its 4.
+        opt.outputClosed = false;
+        opt.outputPath = "/dev/full";
+        opt.input = "0\ny\ny\n";
+        res = RunProgram(LinuxTestExe(), {row.Option}, opt);
+        EXPECT_EQ(res.signal, 0);
+        EXPECT_EQ(res.code, 3);
+        EXPECT_EQ(res.err, "vrxpr: cannot write standard output: No space left on device\n");
     }
 }
 
