@@ -176,14 +176,15 @@ void QelVRXPR_WriteOut(const char* text)
     }
 }
 
-// A pipe whose reader went away fails with ERROR_NO_DATA or
-// ERROR_BROKEN_PIPE, which the runtime may not map to EPIPE.
+// A pipe whose reader went away fails with ERROR_NO_DATA (Wine:
+// ERROR_PIPE_NOT_CONNECTED) or ERROR_BROKEN_PIPE, which the runtime may not
+// map to EPIPE.
 int QelVRXPR_OutFailed(char* why, size_t size)
 {
     QelVRXPR_ClearErrno();
     QelVRXPR_NoteOut(std::fflush(stdout));
     if (g_PfOutErrno == 0 || g_PfOutErrno == EPIPE || g_PfOutDosErr == ERROR_NO_DATA ||
-        g_PfOutDosErr == ERROR_BROKEN_PIPE)
+        g_PfOutDosErr == ERROR_PIPE_NOT_CONNECTED || g_PfOutDosErr == ERROR_BROKEN_PIPE)
         return 0;
     if (g_PfOutDosErr != 0)
         (void)std::snprintf(why, size, "%s (Windows error %lu)", std::strerror(g_PfOutErrno),
