@@ -40,6 +40,7 @@ void AppendEcho(char* echo, const char* arg)
     // is out first even on a pipe, and the simulated storage lets other
     // runs in while the operator reads.
     char key[2];
+    QelVRXPR_ChkOutput();
     (void)QelVRXPR_ReadLine(key, sizeof key);
     QelVRXPR_Exit(EXIT_DONE);
 }

@@ -15,6 +15,9 @@ enum {
 };
 
 [[noreturn]] void QelVRXPR_Exit(int code);
+// Ends the run when standard output could not be written: a question the
+// operator never saw must not be answered.
+void QelVRXPR_ChkOutput();
 
 // Return only on a yes / a valid PathID; every other outcome ends the process.
 void QelVRXPR_InputYesNo();

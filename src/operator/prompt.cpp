@@ -16,6 +16,7 @@ namespace {
 // answer: it is judged as invalid rather than leaving an unread buffer.
 size_t ReadAnswer(char* buf)
 {
+    QelVRXPR_ChkOutput();
     if (QelVRXPR_ReadLine(buf, INPUT_LEN) == nullptr) {
         buf[0] = '\0';
         return 0;

@@ -214,6 +214,11 @@ inline const char* QelVRXPR_LocalArg(const char* arg)
 // flushes when standard output is a console. Elsewhere (a file, a pipe) the
 // output stays block-buffered until the next read or the end of the run.
 void QelVRXPR_WriteOut(const char* text);
+// Flushes standard output and tells whether anything written to it since
+// the start was lost: non-zero, with the system's words for the first such
+// failure in why (one line, no line feed). A reader that went away (a
+// closed pipe) is no failure here: that output was not wanted.
+int QelVRXPR_OutFailed(char* why, size_t size);
 // One line from standard input as fgets does, with the text-mode rule that
 // a carriage return right before the line feed is dropped. Returns buf, or
 // nullptr at end of input or on a read error (buf then unchanged).

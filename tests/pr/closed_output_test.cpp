@@ -1,6 +1,8 @@
 // A reader that went away before the run wrote a byte, with SIGPIPE at its
 // default action as a shell leaves it: each run still ends through the exit
-// routine with its own code, and the storage keeps what the run did.
+// routine with its own code, and the storage keeps what the run did. Output
+// that cannot be written for any other reason (a full disk) ends the run
+// with code 3 and says so on standard error.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -77,6 +79,45 @@ TEST(PrClosedOutput, EveryRunKeepsItsExitCodeAndItsCommands)
         EXPECT_EQ(run.r.signal, 0);
         EXPECT_EQ(run.r.code, row.Code) << run.r.err;
         EXPECT_EQ(run.r.err, "");
+        EXPECT_EQ(Cdbs(run.stateText), row.Sent);
+    }
+}
+
+TEST(PrFullOutput, RunEndsWithCodeThreeAndNoQuestionIsActedOn)
+{
+    const std::string one = Storage({{"quorum", 1, 0, 4, Managed(kRegs, kResv)}});
+    const std::vector<std::string> in = {kCdbReadKeys, kCdbReadResv};
+    const std::vector<std::string> clearIn = {kCdbIdentity, kCdbReadKeys, kCdbReadResv};
+    std::vector<std::string> manyIn;
+    for (int i = 0; i < 120; ++i) manyIn.insert(manyIn.end(), in.begin(), in.end());
+    struct {
+        const char* Name;
+        std::vector<std::string> Args;
+        std::string Storage;
+        std::string Input;
+        std::vector<std::string> Sent;
+    } const rows[] = {
+        {"display", {"-d"}, one, "", in},
+        {"display past the output buffer", {"-d"}, ManyLus(120), "", manyIn},
+        // The listing and the question never showed: the answers are not
+        // taken, and nothing past the survey is sent.
+        {"clear answered yes", {"-c"}, one, "0\ny\ny\n", clearIn},
+        {"clear cancelled", {"-c"}, one, "0\nn\n", clearIn},
+        {"no LU", {"-d"}, Storage({}), "", {}},
+        {"help", {"-h"}, one, "", {}},
+        {"description", {}, one, "\n", {}},
+        {"bad option", {"-x"}, one, "", {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        RunOptions opt;
+        opt.input = row.Input;
+        opt.defaultSigpipe = true;
+        opt.outputPath = "/dev/full";
+        SimRun run = RunSimWith(row.Args, row.Storage, opt);
+        EXPECT_EQ(run.r.signal, 0);
+        EXPECT_EQ(run.r.code, 3);
+        EXPECT_EQ(run.r.err, "vrxpr: cannot write standard output: No space left on device\n");
         EXPECT_EQ(Cdbs(run.stateText), row.Sent);
     }
 }

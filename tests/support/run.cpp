@@ -46,7 +46,7 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
         throw std::runtime_error("pipe failed");
 
     // Closed before the child exists, so that its first write meets no reader.
-    if (opt.outputClosed) {
+    if (opt.outputClosed || !opt.outputPath.empty()) {
         close(outPipe[0]);
         outPipe[0] = -1;
     }
@@ -54,7 +54,12 @@ RunResult RunProgram(const std::string& exe, const std::vector<std::string>& arg
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         dup2(inPipe[0], 0);
-        dup2(outPipe[1], 1);
+        if (opt.outputPath.empty()) {
+            dup2(outPipe[1], 1);
+        } else {
+            int fd = open(opt.outputPath.c_str(), O_WRONLY);
+            if (fd < 0 || dup2(fd, 1) < 0) _exit(127);
+        }
         dup2(errPipe[1], 2);
         if (opt.defaultSigpipe) signal(SIGPIPE, SIG_DFL);
         if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0) _exit(127);

@@ -36,6 +36,8 @@ struct RunOptions {
     bool defaultSigpipe = false;
     // Standard output a pipe whose reader is gone before the run starts.
     bool outputClosed = false;
+    // Standard output opened for writing on this file (/dev/full) instead.
+    std::string outputPath;
     // Written after input, one at a time; closeInput closes standard input
     // after the last. A step that waits longer than stepTimeoutSec ends
     // the run as timed out, so that output held back fails a test instead

@@ -125,6 +125,16 @@ bool QelVRXPR_Convert(iconv_t cd, const char* text, size_t len)
     return QelVRXPR_AppendLocal(chunk, sizeof chunk - outLeft);
 }
 
+// The first failure to write standard output, as errno gave it; 0 when
+// none. A place held for a closed descriptor was never meant to be read.
+int g_PfOutErrno;
+bool g_PfOutHeld;
+
+void QelVRXPR_NoteOut(int result)
+{
+    if (result == EOF && g_PfOutErrno == 0) g_PfOutErrno = errno != 0 ? errno : EIO;
+}
+
 }  // namespace
 
 // A standard descriptor left closed by whoever started us would be the
@@ -144,6 +154,7 @@ void QelVRXPR_StartPlatform()
             (void)dup2(held, fd);
             close(held);
         }
+        if (fd == STDOUT_FILENO) g_PfOutHeld = true;
     }
 }
 
@@ -183,13 +194,24 @@ const char* QelVRXPR_LocalText(const char* text)
 
 void QelVRXPR_WriteOut(const char* text)
 {
-    (void)std::fputs(text, stdout);
-    if (isatty(STDOUT_FILENO)) (void)std::fflush(stdout);
+    errno = 0;
+    QelVRXPR_NoteOut(std::fputs(text, stdout));
+    if (isatty(STDOUT_FILENO)) QelVRXPR_NoteOut(std::fflush(stdout));
+}
+
+int QelVRXPR_OutFailed(char* why, size_t size)
+{
+    errno = 0;
+    QelVRXPR_NoteOut(std::fflush(stdout));
+    if (g_PfOutErrno == 0 || g_PfOutErrno == EPIPE || g_PfOutHeld) return 0;
+    (void)std::snprintf(why, size, "%s", std::strerror(g_PfOutErrno));
+    return 1;
 }
 
 char* QelVRXPR_ReadLine(char* buf, int size)
 {
-    (void)std::fflush(stdout);
+    errno = 0;
+    QelVRXPR_NoteOut(std::fflush(stdout));
     if (size <= 0) return nullptr;
     // fgets may leave a partial line behind on a read error; the caller's
     // buffer must then stay as it was.

@@ -85,6 +85,14 @@ void SimTakeBack()
     if (!SimLockState(path, &error) || !SimReloadState(&error)) SimQuit(path, error);
 }
 
+// The first failure to write standard output, as errno gave it; 0 when none.
+int g_SimOutErrno;
+
+void SimNoteOut(int result)
+{
+    if (result == EOF && g_SimOutErrno == 0) g_SimOutErrno = errno != 0 ? errno : EIO;
+}
+
 }  // namespace
 
 // As on Linux: a closed output pipe leaves the exit code and the write-back
@@ -191,13 +199,24 @@ const char* QelVRXPR_LocalText(const char* text)
 
 void QelVRXPR_WriteOut(const char* text)
 {
-    std::fputs(text, stdout);
-    if (isatty(fileno(stdout))) std::fflush(stdout);
+    errno = 0;
+    SimNoteOut(std::fputs(text, stdout));
+    if (isatty(fileno(stdout))) SimNoteOut(std::fflush(stdout));
+}
+
+int QelVRXPR_OutFailed(char* why, size_t size)
+{
+    errno = 0;
+    SimNoteOut(std::fflush(stdout));
+    if (g_SimOutErrno == 0 || g_SimOutErrno == EPIPE) return 0;
+    (void)std::snprintf(why, size, "%s", std::strerror(g_SimOutErrno));
+    return 1;
 }
 
 char* QelVRXPR_ReadLine(char* buf, int size)
 {
-    std::fflush(stdout);
+    errno = 0;
+    SimNoteOut(std::fflush(stdout));
     if (buf == nullptr || size <= 0) return nullptr;
     std::vector<char> line(static_cast<size_t>(size));
     bool waited = SimLetOthersIn();

@@ -4,6 +4,7 @@
 // runtime's text mode writes (code page 932, CR LF), which scripts read.
 #include "platform/platform.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -123,6 +124,25 @@ bool QelVRXPR_WriteConsoleText(const char* text)
     return true;
 }
 
+// The first failure to write standard output: the C runtime's errno and
+// the system error under it, or 0 when none.
+int g_PfOutErrno;
+unsigned long g_PfOutDosErr;
+
+void QelVRXPR_NoteOut(int result)
+{
+    if (result != EOF || g_PfOutErrno != 0) return;
+    g_PfOutErrno = errno != 0 ? errno : EIO;
+    g_PfOutDosErr = _doserrno;
+}
+
+// Before each write: what it leaves in these is its own.
+void QelVRXPR_ClearErrno()
+{
+    errno = 0;
+    _doserrno = 0;
+}
+
 }  // namespace
 
 // On a console every text goes out as UTF-8 until WriteOut; elsewhere the
@@ -149,16 +169,36 @@ void QelVRXPR_WriteOut(const char* text)
         if (QelVRXPR_WriteConsoleText(text)) return;
     }
     // Text mode turns "\n" into "\r\n"; code page 932 bytes pass unchanged.
-    std::fputs(text, stdout);
+    QelVRXPR_ClearErrno();
+    QelVRXPR_NoteOut(std::fputs(text, stdout));
     if (_isatty(_fileno(stdout))) {
-        std::fflush(stdout);
+        QelVRXPR_NoteOut(std::fflush(stdout));
     }
+}
+
+// A pipe whose reader went away fails with ERROR_NO_DATA (Wine:
+// ERROR_PIPE_NOT_CONNECTED) or ERROR_BROKEN_PIPE, which the runtime may not
+// map to EPIPE.
+int QelVRXPR_OutFailed(char* why, size_t size)
+{
+    QelVRXPR_ClearErrno();
+    QelVRXPR_NoteOut(std::fflush(stdout));
+    if (g_PfOutErrno == 0 || g_PfOutErrno == EPIPE || g_PfOutDosErr == ERROR_NO_DATA ||
+        g_PfOutDosErr == ERROR_PIPE_NOT_CONNECTED || g_PfOutDosErr == ERROR_BROKEN_PIPE)
+        return 0;
+    if (g_PfOutDosErr != 0)
+        (void)std::snprintf(why, size, "%s (Windows error %lu)", std::strerror(g_PfOutErrno),
+                            g_PfOutDosErr);
+    else
+        (void)std::snprintf(why, size, "%s", std::strerror(g_PfOutErrno));
+    return 1;
 }
 
 char* QelVRXPR_ReadLine(char* buf, int size)
 {
     // A pipe or a file keeps the question in the runtime's buffer otherwise.
-    std::fflush(stdout);
+    QelVRXPR_ClearErrno();
+    QelVRXPR_NoteOut(std::fflush(stdout));
     // Text mode already drops the carriage return before the line feed.
     return std::fgets(buf, size, stdin);
 }

@@ -106,7 +106,7 @@ TEST(LinuxLanguage, EnglishEchoKeepsTheArgumentsOwnBytes)
     EXPECT_EQ(r.code, 2);
 }
 
-TEST(LinuxOutput, ReaderGoneBeforeTheFirstByteLeavesTheExitCode)
+TEST(LinuxOutput, ReaderGoneLeavesTheExitCodeAndFullDeviceEndsWithThree)
 {
     // SIGPIPE at its default action, as a shell starts the utility.
     FAKE_ROOT none = MakeRoot();
@@ -134,6 +134,16 @@ TEST(LinuxOutput, ReaderGoneBeforeTheFirstByteLeavesTheExitCode)
         EXPECT_EQ(res.signal, 0);
         EXPECT_EQ(res.code, row.Code);
         EXPECT_EQ(res.err, "");
+
+        // Output that cannot be written is no success, whatever the run's
+        // own end; an internal error would keep its 4.
+        opt.outputClosed = false;
+        opt.outputPath = "/dev/full";
+        opt.input = "0\ny\ny\n";
+        res = RunProgram(LinuxTestExe(), {row.Option}, opt);
+        EXPECT_EQ(res.signal, 0);
+        EXPECT_EQ(res.code, 3);
+        EXPECT_EQ(res.err, "vrxpr: cannot write standard output: No space left on device\n");
     }
 }
 

@@ -139,6 +139,35 @@ case_description_waits() { # file or pipe
     fi
 }
 
+# Standard output that cannot be written (a full disk) ends the run with
+# code 3 and one line on standard error, whatever the run's own end; a
+# reader that went away leaves the run its own code and says nothing.
+case_output_failures() {
+    local none=/dev/null row name code opt
+    local full='vrxpr: cannot write standard output: No space left on device (Windows error 112)'
+    for row in "0 -h" "2 -x" "2 -c:-d"; do
+        code=${row%% *} opt=${row#* }
+        name="output a full disk (${opt//:/ })"
+        env -u LANG LC_ALL=C timeout "$RUN_TIMEOUT" "$WINE" "$EXE" ${opt//:/ } <$none >/dev/full 2>"$WORK/err"
+        RC=$?
+        if [ "$RC" != 3 ]; then
+            fail "$name" "exit code $RC, expected 3"
+        elif [ "$(cat "$WORK/err")" != "$full"$'\r' ]; then
+            fail "$name" "standard error: $(od -c "$WORK/err" | head -5)"
+        else
+            pass "$name"
+        fi
+        name="output a pipe without a reader (${opt//:/ })"
+        env -u LANG LC_ALL=C timeout "$RUN_TIMEOUT" "$WINE" "$EXE" ${opt//:/ } <$none 2>"$WORK/err" | true
+        RC=${PIPESTATUS[0]}
+        if [ "$RC" != "$code" ] || [ -s "$WORK/err" ]; then
+            fail "$name" "exit code $RC (expected $code), standard error: $(head -c 200 "$WORK/err")"
+        else
+            pass "$name"
+        fi
+    done
+}
+
 reg_run() { timeout 60 "$WINE" reg "$@" </dev/null >/dev/null 2>&1; }
 
 reset_keys() {
@@ -230,6 +259,7 @@ run_wine_cases() {
     if [ "$CASES" = full ]; then
         case_description_waits file
         case_description_waits pipe
+        case_output_failures
     fi
 
     # Installation guard against Wine's own registry.
