@@ -8,7 +8,7 @@
 #include <chrono>
 #include <string>
 
-#include "linux_root.h"
+#include "fake_root.h"
 #include "run.h"
 
 namespace {
