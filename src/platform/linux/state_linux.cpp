@@ -23,8 +23,13 @@ namespace {
 #define PF_STATE_POLL_NS 100000000L
 #define PF_NS_PER_SEC 1000000000LL
 // Kept state files may take at most this share of the descriptors the
-// process may open; the drives and ports need the rest.
+// process may open beyond a reserve for the rest of the run: the standard
+// streams, a host's folders and files during the walk, a drive, a state
+// file found anew. Under a limit that low nothing is kept: a command then
+// reads its device's address and state anew, where a kept file would have
+// cost discovery a device.
 #define PF_STATE_KEEP_SHARE 2
+#define PF_STATE_FD_RESERVE 16
 
 enum PF_DEVICE_STATE { PF_STATE_UNKNOWN, PF_STATE_RUNS, PF_STATE_STOPPED };
 
@@ -57,7 +62,9 @@ size_t QelVRXPR_StateKeepMax()
         struct rlimit raised = {rl.rlim_max, rl.rlim_max};
         if (setrlimit(RLIMIT_NOFILE, &raised) == 0) rl = raised;
     }
-    return rl.rlim_cur == RLIM_INFINITY ? 1u << 20 : (size_t)(rl.rlim_cur / PF_STATE_KEEP_SHARE);
+    if (rl.rlim_cur == RLIM_INFINITY) return 1u << 20;
+    if (rl.rlim_cur <= PF_STATE_FD_RESERVE) return 0;
+    return (size_t)((rl.rlim_cur - PF_STATE_FD_RESERVE) / PF_STATE_KEEP_SHARE);
 }
 
 void QelVRXPR_ChkStateRoot()
@@ -115,7 +122,11 @@ PF_STATE_FILE* QelVRXPR_FindStateFile(const uint64_t* hctl)
 void QelVRXPR_KeepStateFile(const uint64_t* hctl, int fd)
 {
     QelVRXPR_ChkStateRoot();
-    if (g_PfStateKeepMax == 0) g_PfStateKeepMax = QelVRXPR_StateKeepMax();
+    static bool s_Measured;
+    if (!s_Measured) {
+        g_PfStateKeepMax = QelVRXPR_StateKeepMax();
+        s_Measured = true;
+    }
     if (g_PfStateCount >= g_PfStateKeepMax) {
         close(fd);
         return;
