@@ -52,26 +52,30 @@ std::string PatternHex(size_t n, uint8_t seed)
 }
 
 struct ROW {
-    const char* Name;
-    std::string Cdb;        // hex
-    ULONG Length;           // DataTransferLength
-    bool In;
-    ULONG TimeOut;
-    std::string Answer;     // the device's answer file; empty: none
-    std::string HostState;  // empty: no file
-    // The block as handed over: sense room and where it lies (0: the
-    // logic's place), sizes (0: the block's), no data buffer.
+    const char* Name = "";
+    // The request: CDB (hex), data length and direction, time-out; the
+    // sense room and where it lies (0: the logic's place), the block's
+    // sizes (0: the whole block), no data buffer.
+    std::string Cdb = "";
+    ULONG Length = 264;
+    bool In = true;
+    ULONG TimeOut = 2;
     UCHAR SenseRoom = 24;
     ULONG SenseAt = 0;
     DWORD InSize = 0, OutSize = 0;
     bool NoBuffer = false;
-    // What comes back.
+    // The device's answer file (empty: none) and the host's state file.
+    std::string Answer = "";
+    std::string HostState = "";
+    // What comes back: the result, the last error on failure, the block's
+    // status, data length and sense length; the commands written; the
+    // least time the call must have taken.
     int Ok = 1;
     DWORD Error = 0;
     UCHAR Status = 0;
-    ULONG LengthAfter = 0;
+    ULONG LengthAfter = 264;
     UCHAR SenseAfter = 0;
-    std::string Sent;
+    std::string Sent = "";
     double MinSec = 0;
 };
 
@@ -95,55 +99,57 @@ TEST(LinuxPassThrough, EachRequestIsWrittenOnceAndItsAnswerComesBackIntoTheBlock
     const std::string readKeys = "5e000000000000010800";
     const std::string register_ = "5f000000000000001800";
     const std::string sense40 = PatternHex(40, 0x70);
-    const std::string sent = "2:0:1:44 " + readKeys + " in 264 2000 ";
     const ULONG senseEnd = (ULONG)sizeof(BLOCK);
-    ROW rows[] = {
+    const std::string rk = "2:0:1:44 " + readKeys + " in 264 ";
+    const ROW rows[] = {
         // Data in, with the residual taken off the length moved.
-        {"read keys", readKeys, 264, true, 2, "resid=200 data=" + PatternHex(64, 1), "", 24, 0, 0, 0,
-         false, 1, 0, 0, 64, 0, sent + "24\n"},
-        {"residual past the length", readKeys, 264, true, 2, "resid=300", "", 24, 0, 0, 0, false, 1, 0,
-         0, 264, 0, sent + "24\n"},
+        {.Name = "read keys", .Cdb = readKeys, .Answer = "resid=200 data=" + PatternHex(64, 1),
+         .LengthAfter = 64, .Sent = rk + "2000 24\n"},
+        {.Name = "residual past the length", .Cdb = readKeys, .Answer = "resid=300",
+         .Sent = rk + "2000 24\n"},
         // Sense up to the room the block gives, never past the block.
-        {"check condition", readKeys, 264, true, 2, "status=2 driver=8 sense=" + sense40, "", 24, 0,
-         0, 0, false, 1, 0, 2, 264, 24, sent + "24\n"},
-        {"sense at the block's end", readKeys, 264, true, 2, "status=2 sense=" + sense40, "", 24,
-         senseEnd - 10, 0, 0, false, 1, 0, 2, 264, 10, sent + "10\n"},
-        {"sense past the block", readKeys, 264, true, 2, "status=2 sense=" + sense40, "", 24,
-         senseEnd + 4, 0, 0, false, 1, 0, 2, 264, 0, sent + "0\n"},
+        {.Name = "check condition", .Cdb = readKeys, .Answer = "status=2 driver=8 sense=" + sense40,
+         .Status = 2, .SenseAfter = 24, .Sent = rk + "2000 24\n"},
+        {.Name = "sense at the block's end", .Cdb = readKeys, .SenseAt = senseEnd - 10,
+         .Answer = "status=2 sense=" + sense40, .Status = 2, .SenseAfter = 10, .Sent = rk + "2000 10\n"},
+        {.Name = "sense past the block", .Cdb = readKeys, .SenseAt = senseEnd + 4,
+         .Answer = "status=2 sense=" + sense40, .Status = 2, .Sent = rk + "2000 0\n"},
         // Direction, length and time-out as the block gives them.
-        {"data out", register_, 24, false, 2, "status=0", "running", 24, 0, 0, 0, false, 1, 0, 0, 24, 0,
-         "2:0:1:44 " + register_ + " out 24 2000 24 " + PatternHex(24, 9) + "\n"},
-        {"no data", "00000000000000000000", 0, true, 7, "status=0", "", 24, 0, 0, 0, false, 1, 0, 0, 0, 0,
-         "2:0:1:44 00000000000000000000 none 0 7000 24\n"},
+        {.Name = "data out", .Cdb = register_, .Length = 24, .In = false, .Answer = "status=0",
+         .HostState = "running", .LengthAfter = 24,
+         .Sent = "2:0:1:44 " + register_ + " out 24 2000 24 " + PatternHex(24, 9) + "\n"},
+        {.Name = "no data", .Cdb = "00000000000000000000", .Length = 0, .TimeOut = 7,
+         .Answer = "status=0", .LengthAfter = 0, .Sent = "2:0:1:44 00000000000000000000 none 0 7000 24\n"},
         // The device's status before the host byte; the host byte alone
         // gives 1117.
-        {"conflict as status", readKeys, 264, true, 2, "status=0x18 host=0x11", "", 24, 0, 0, 0, false,
-         1, 0, 0x18, 264, 0, sent + "24\n"},
-        {"conflict on the host byte", readKeys, 264, true, 2, "host=0x11", "", 24, 0, 0, 0, false, 0,
-         1117, 0, 264, 0, sent + "24\n"},
-        {"device gone", readKeys, 264, true, 2, "errno=6", "", 24, 0, 0, 0, false, 0, 55, 0, 264, 24,
-         sent + "24\n"},
-        // No answer within the time-out and its 2-second margin; one
-        // within them.
-        {"answer late", "5e000000000000010800", 264, true, 1, "after=never", "", 24, 0, 0, 0, false, 0,
-         121, 0, 264, 24, "2:0:1:44 " + readKeys + " in 264 1000 24\n", 3.0},
-        {"answer within the margin", readKeys, 264, true, 1, "after=2500", "", 24, 0, 0, 0, false, 1,
-         0, 0, 264, 0, "2:0:1:44 " + readKeys + " in 264 1000 24\n", 2.5},
-        // A host in error recovery: READ KEYS goes out, anything else
-        // waits for the host the command's time-out, then is not sent.
-        {"host in recovery, in", readKeys, 264, true, 1, "", "recovery", 24, 0, 0, 0, false, 0, 31, 0,
-         264, 24, "2:0:1:44 " + readKeys + " in 264 1000 24\n"},
-        {"host in recovery, out", register_, 24, false, 1, "", "recovery", 24, 0, 0, 0, false, 0, 21,
-         0, 24, 24, "", 1.0},
+        {.Name = "conflict as status", .Cdb = readKeys, .Answer = "status=0x18 host=0x11",
+         .Status = 0x18, .Sent = rk + "2000 24\n"},
+        {.Name = "conflict on the host byte", .Cdb = readKeys, .Answer = "host=0x11", .Ok = 0,
+         .Error = 1117, .Sent = rk + "2000 24\n"},
+        {.Name = "device gone", .Cdb = readKeys, .Answer = "errno=6", .Ok = 0, .Error = 55,
+         .SenseAfter = 24, .Sent = rk + "2000 24\n"},
+        // No answer within the time-out and its 2-second margin; one within
+        // them.
+        {.Name = "answer late", .Cdb = readKeys, .TimeOut = 1, .Answer = "after=never", .Ok = 0,
+         .Error = 121, .SenseAfter = 24, .Sent = rk + "1000 24\n", .MinSec = 3.0},
+        {.Name = "answer within the margin", .Cdb = readKeys, .TimeOut = 1, .Answer = "after=2500",
+         .Sent = rk + "1000 24\n", .MinSec = 2.5},
+        // A host in error recovery: READ KEYS goes out (refused here: no
+        // answer file), anything else waits for the host the command's
+        // time-out, then is not sent.
+        {.Name = "host in recovery, in", .Cdb = readKeys, .TimeOut = 1, .HostState = "recovery",
+         .Ok = 0, .Error = 31, .SenseAfter = 24, .Sent = rk + "1000 24\n"},
+        {.Name = "host in recovery, out", .Cdb = register_, .Length = 24, .In = false, .TimeOut = 1,
+         .HostState = "recovery", .Ok = 0, .Error = 21, .LengthAfter = 24, .SenseAfter = 24,
+         .MinSec = 1.0},
         // Requests refused before anything is sent.
-        {"block too short", readKeys, 264, true, 2, "", "", 24, 0, sizeof(SCSI_PASS_THROUGH_DIRECT) - 1,
-         0, false, 0, 87, 0, 264, 24, ""},
-        {"answer block too short", readKeys, 264, true, 2, "", "", 24, 0, 0,
-         sizeof(SCSI_PASS_THROUGH_DIRECT) - 1, false, 0, 122, 0, 264, 24, ""},
-        {"no CDB", "", 264, true, 2, "", "", 24, 0, 0, 0, false, 0, 87, 0, 264, 24, ""},
-        {"CDB too long", std::string(34, '0'), 264, true, 2, "", "", 24, 0, 0, 0, false, 0, 87, 0, 264,
-         24, ""},
-        {"no buffer", readKeys, 264, true, 2, "", "", 24, 0, 0, 0, true, 0, 87, 0, 264, 24, ""},
+        {.Name = "block too short", .Cdb = readKeys, .InSize = sizeof(SCSI_PASS_THROUGH_DIRECT) - 1,
+         .Ok = 0, .Error = 87, .SenseAfter = 24},
+        {.Name = "answer block too short", .Cdb = readKeys,
+         .OutSize = sizeof(SCSI_PASS_THROUGH_DIRECT) - 1, .Ok = 0, .Error = 122, .SenseAfter = 24},
+        {.Name = "no CDB", .Cdb = "", .Ok = 0, .Error = 87, .SenseAfter = 24},
+        {.Name = "CDB too long", .Cdb = std::string(34, '0'), .Ok = 0, .Error = 87, .SenseAfter = 24},
+        {.Name = "no buffer", .Cdb = readKeys, .NoBuffer = true, .Ok = 0, .Error = 87, .SenseAfter = 24},
     };
     for (const ROW& row : rows) {
         SCOPED_TRACE(row.Name);
