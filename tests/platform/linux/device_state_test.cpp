@@ -156,7 +156,7 @@ TEST(LinuxPathState, TheListedDeviceGoneItsDrivesNewcomerIsRefusedByItsWholeLun)
     // is. Without a file limit the state files are kept; under a limit of
     // 12 none is, and each command reads the address from sysfs.
     const char* lu45 = "0002.0000.0000000000000001.002D";
-    const std::string noDrive45 = kNoDrive + std::string(lu45) + "\n";
+    const std::string noDrive45 = MsgNoDrive(lu45);
     const std::string readKeys45 = "2:0:1:45 5e000000000000010800 in 264 2000 24\n";
     const std::string both = "PathID PathName                        KeyCount ReservedKey      Type\n"
                              "000000 0002.0000.0000000000000001.002C     0    ---------------- None\n"

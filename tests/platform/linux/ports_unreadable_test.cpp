@@ -56,10 +56,9 @@ TEST(LinuxPorts, SysfsThatCannotBeReadWholeEndsTheRun)
         {"sys/ a plain folder", EMPTY_SYS, false, 0, "", MsgInquiryFailed(0x0, 0x3), 3},
         {"sysfs without SCSI", EMPTY_SYS, true, 0, "", kNoLu, 0},
         {"class folder a file", HOSTS_A_FILE, true, 0, "", MsgInquiryFailed(0x0, 0x1f), 3},
-        // 0-2, the devices folder, one device's folder and its INQUIRY
-        // data; the state files of the first two kept: the third device's
-        // INQUIRY data finds no descriptor.
-        {"third device past the file limit", FIVE_LUS, false, 7, "", MsgInquiryFailed(0x2, 0x4), 3},
+        // 0-2, the devices folder and one device's folder: its INQUIRY data
+        // finds no descriptor (under so low a limit no state file is kept).
+        {"INQUIRY data past the file limit", FIVE_LUS, false, 5, "", MsgInquiryFailed(0x2, 0x4), 3},
         {"room for every file", FIVE_LUS, false, 64, "", MsgNoDrive(kFirstOfFive), 3},
         {"every folder readable", FIVE_LUS, false, 0, "-", MsgNoDrive(kFirstOfFive), 3},
         {"class folder", FIVE_LUS, false, 0, "/sys/class/scsi_host", MsgInquiryFailed(0x0, 0x5), 3},
