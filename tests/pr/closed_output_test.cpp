@@ -42,18 +42,24 @@ std::vector<std::string> Cdbs(const std::string& stateText)
     return out;
 }
 
+const std::string one = Storage({{"quorum", 1, 0, 4, Managed(kRegs, kResv)}});
+const std::vector<std::string> in = {kCdbReadKeys, kCdbReadResv};
+// The clear mode reads the LU's identity before READ KEYS and each change.
+const std::vector<std::string> clearIn = {kCdbIdentity, kCdbReadKeys, kCdbReadResv};
+// The survey of ManyLus(120).
+std::vector<std::string> ManyIn()
+{
+    std::vector<std::string> many;
+    for (int i = 0; i < 120; ++i) many.insert(many.end(), in.begin(), in.end());
+    return many;
+}
+
 TEST(PrClosedOutput, EveryRunKeepsItsExitCodeAndItsCommands)
 {
-    const std::string one = Storage({{"quorum", 1, 0, 4, Managed(kRegs, kResv)}});
     // The LU's drive reports another port: no drive reaches it.
     std::string noDrive = one;
     const std::string from = "{\"drive\": 4, \"port\": 2";
     noDrive.replace(noDrive.find(from), from.size(), "{\"drive\": 4, \"port\": 3");
-    const std::vector<std::string> in = {kCdbReadKeys, kCdbReadResv};
-    // The clear mode reads the LU's identity before READ KEYS and each change.
-    const std::vector<std::string> clearIn = {kCdbIdentity, kCdbReadKeys, kCdbReadResv};
-    std::vector<std::string> manyIn;
-    for (int i = 0; i < 120; ++i) manyIn.insert(manyIn.end(), in.begin(), in.end());
     struct {
         const char* Name;
         std::vector<std::string> Args;
@@ -63,7 +69,7 @@ TEST(PrClosedOutput, EveryRunKeepsItsExitCodeAndItsCommands)
         std::vector<std::string> Sent;
     } const rows[] = {
         {"display", {"-d"}, one, "", 0, in},
-        {"display past the output buffer", {"-d"}, ManyLus(120), "", 0, manyIn},
+        {"display past the output buffer", {"-d"}, ManyLus(120), "", 0, ManyIn()},
         // The LU is read again after the last answer, before REGISTER.
         {"clear", {"-c"}, one, "0\ny\ny\n", 0,
          {kCdbIdentity, kCdbReadKeys, kCdbReadResv, kCdbIdentity, kCdbReadKeys, kCdbReadResv,
@@ -85,11 +91,6 @@ TEST(PrClosedOutput, EveryRunKeepsItsExitCodeAndItsCommands)
 
 TEST(PrFullOutput, RunEndsWithCodeThreeAndNoQuestionIsActedOn)
 {
-    const std::string one = Storage({{"quorum", 1, 0, 4, Managed(kRegs, kResv)}});
-    const std::vector<std::string> in = {kCdbReadKeys, kCdbReadResv};
-    const std::vector<std::string> clearIn = {kCdbIdentity, kCdbReadKeys, kCdbReadResv};
-    std::vector<std::string> manyIn;
-    for (int i = 0; i < 120; ++i) manyIn.insert(manyIn.end(), in.begin(), in.end());
     struct {
         const char* Name;
         std::vector<std::string> Args;
@@ -98,7 +99,7 @@ TEST(PrFullOutput, RunEndsWithCodeThreeAndNoQuestionIsActedOn)
         std::vector<std::string> Sent;
     } const rows[] = {
         {"display", {"-d"}, one, "", in},
-        {"display past the output buffer", {"-d"}, ManyLus(120), "", manyIn},
+        {"display past the output buffer", {"-d"}, ManyLus(120), "", ManyIn()},
         // The listing and the question never showed: the answers are not
         // taken, and nothing past the survey is sent.
         {"clear answered yes", {"-c"}, one, "0\ny\ny\n", clearIn},
