@@ -31,6 +31,8 @@ long long QelVRXPR_NowMs()
 
 // The answer to the one request outstanding on fd, waited for until
 // deadlineMs; 0 once hdr holds it, else the Windows code of the failure.
+// Every wake-up, a signal's included, looks for the answer before the
+// deadline: a run stopped past it still takes an answer that came meanwhile.
 // Given up, the request stays with the kernel, which frees it when it ends.
 DWORD QelVRXPR_AwaitAnswer(int fd, sg_io_hdr_t* pHdr, long long deadlineMs)
 {
@@ -39,16 +41,13 @@ DWORD QelVRXPR_AwaitAnswer(int fd, sg_io_hdr_t* pHdr, long long deadlineMs)
         if (n == (ssize_t)sizeof *pHdr) return 0;
         if (n >= 0) return PF_ERROR_GEN_FAILURE;
         if (errno != EAGAIN && errno != EINTR) return QelVRXPR_MapErrno(errno);
+        long long left = deadlineMs - QelVRXPR_NowMs();
+        if (left <= 0) return PF_ERROR_SEM_TIMEOUT;
         short revents = 0;
-        int rc;
-        do {
-            long long left = deadlineMs - QelVRXPR_NowMs();
-            if (left <= 0) return PF_ERROR_SEM_TIMEOUT;
-            rc = QelVRXPR_SgPoll(fd, (int)std::min<long long>(left, INT_MAX), &revents);
-        } while (rc == 0 || (rc < 0 && errno == EINTR));
-        if (rc < 0) return QelVRXPR_MapErrno(errno);
+        int rc = QelVRXPR_SgPoll(fd, (int)std::min<long long>(left, INT_MAX), &revents);
+        if (rc < 0 && errno != EINTR) return QelVRXPR_MapErrno(errno);
         // The device is being removed: its request ends without an answer.
-        if ((revents & POLLIN) == 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        if (rc > 0 && (revents & POLLIN) == 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             n = QelVRXPR_SgRead(fd, pHdr);
             return n == (ssize_t)sizeof *pHdr ? 0 : PF_ERROR_DEV_NOT_EXIST;
         }

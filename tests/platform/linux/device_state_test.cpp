@@ -117,6 +117,9 @@ TEST(LinuxPathState, ACommandWaitsForItsPathOrItsAnswerAndIsSentOnce)
         // command is not sent again.
         {"running", "running", "-d", "after=1500 data=0000000100000000", polling,
          "kill -STOP $c; sleep 0.3; kill -CONT $c", false, kNoKeys, 0, kReadKeys, 1.5},
+        // Stopped past the deadline: the answer that came meanwhile is taken.
+        {"running", "running", "-d", "after=1500 data=0000000100000000", polling,
+         "kill -STOP $c; sleep 5; kill -CONT $c", false, kNoKeys, 0, kReadKeys, 5.0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Device + " / host " + row.Host + " " + row.Mode + " " + row.Answer + " " + row.Then);
