@@ -1,18 +1,21 @@
 # Host-side helpers of the guest tests.
 
-# Prints the guest script's own lines of a console log (kernel messages stay
-# in the log) and the closing "SUITE: N passed, M failed" line; fails when a
-# check failed, none passed, or the script did not finish.
-guest_console_report() {  # log suite
-    local passed failed
-    awk '/GUEST-BEGIN/ { on = 1; next } /^GUEST-END/ { on = 0 } on && !/^\[ *[0-9]+\.[0-9]+\]/' "$1"
-    passed=$(grep -c '^GUEST-PASS: ' "$1")
-    failed=$(grep -c '^GUEST-FAIL: ' "$1")
-    if ! grep -q '^GUEST-END' "$1"; then
-        echo "GUEST-FAIL: the guest did not finish its script"
-        failed=$((failed + 1))
-    fi
+# Prints the guest scripts' own lines of console logs (kernel messages stay
+# in the logs) and the closing "SUITE: N passed, M failed" line over all of
+# them; fails when a check failed, none passed, or a script did not finish.
+guest_console_report() {  # suite log...
+    local suite=$1 log passed=0 failed=0
+    shift
+    for log in "$@"; do
+        awk '/GUEST-BEGIN/ { on = 1; next } /^GUEST-END/ { on = 0 } on && !/^\[ *[0-9]+\.[0-9]+\]/' "$log"
+        passed=$((passed + $(grep -c '^GUEST-PASS: ' "$log")))
+        failed=$((failed + $(grep -c '^GUEST-FAIL: ' "$log")))
+        if ! grep -q '^GUEST-END' "$log"; then
+            echo "GUEST-FAIL: the guest did not finish its script ($log)"
+            failed=$((failed + 1))
+        fi
+    done
     [ "$passed" -eq 0 ] && failed=$((failed + 1))
-    echo "$2: $passed passed, $failed failed"
+    echo "$suite: $passed passed, $failed failed"
     [ "$failed" -eq 0 ]
 }

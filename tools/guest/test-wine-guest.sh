@@ -123,4 +123,4 @@ wait $vfs 2>/dev/null
 rm -f "$sock"
 
 [ -z "$WINE32_SKIP" ] || echo "SKIP [i686 runs] wine32:i386 cannot be installed: $WINE32_SKIP"
-guest_console_report "$log" wineguest
+guest_console_report wineguest "$log"
