@@ -127,7 +127,7 @@ interrupt_held() {  # pid how
     done
     case $2 in
         stop)
-            kill -STOP $1; sleep 0.3; kill -CONT $1; sleep 0.3 ;;
+            kill -STOP $1; sleep 0.2; kill -CONT $1; sleep 0.2 ;;
         trace)
             strace -qq -p $1 -o /tmp/strace.out &
             i=0
@@ -164,7 +164,7 @@ interrupt_held $pid stop
 wait $pid
 echo $? > /tmp/rc
 check_run "stopped while READ KEYS was held: -d lists as before" /tmp/expected 0
-check_value "stopped while READ KEYS was held: LUN 1 took what an undisturbed -d sends" \
+check_value "stopped while READ KEYS was held: LUN 1 got what an undisturbed -d sends" \
     "$DSEQ" "$(sent $HX 1)| $(taken $mark 1 '5e 5f')"
 
 # -c on PathID 0, answered up to its second confirmation; the last answer
