@@ -10,7 +10,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <scsi/sg.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -73,11 +72,14 @@ int QelVRXPR_ReadSysfsAddress(const struct stat& st, SCSI_ADDRESS* pAddr)
 
 }  // namespace
 
-// SG_GET_SCSI_ID answers without sysfs, at the pace of one system call,
-// but keeps only the low 32 bits of the LUN: sysfs gives the rest when a
-// LUN that needs them is about (one discovery listed, or this one).
-// Nodes that are no sg device (the test build's stand-ins) have sysfs
-// alone.
+// SG_GET_SCSI_ID answers at the pace of one system call but keeps only the
+// low 32 bits of the LUN. The rest is known without sysfs while the device
+// discovery found at that address is still there (its kept state file
+// reads): the descriptor holds the device it reaches, so that is the one.
+// Otherwise, or when a LUN above 31 bits is about (one discovery listed, or
+// this one), sysfs gives it whole: a newcomer whose LUN matches a listed
+// one in its low 32 bits is told apart. Nodes that are no sg device have
+// sysfs alone.
 int QelVRXPR_GetAddress(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturned)
 {
     if (out == nullptr || outSize < sizeof(SCSI_ADDRESS))
@@ -86,31 +88,30 @@ int QelVRXPR_GetAddress(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturne
     std::memset(&a, 0, sizeof a);
     struct sg_scsi_id id;
     std::memset(&id, 0, sizeof id);
-    bool sg = ioctl(ph->Fd, SG_GET_SCSI_ID, &id) == 0;
+    bool sg = QelVRXPR_SgGetScsiId(ph->Fd, &id) == 0;
     if (!sg && errno != ENOTTY && errno != EINVAL) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
-    struct stat st = {};
-    if (!sg || g_PfWideLuns || id.lun < 0) {
-        if (fstat(ph->Fd, &st) != 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
-        if (!S_ISCHR(st.st_mode)) return QelVRXPR_FailWith(PF_ERROR_INVALID_FUNCTION);
-    }
-    if (!sg) {
-        if (!QelVRXPR_ReadSysfsAddress(st, &a)) return 0;
-    } else {
+    bool whole = false;
+    if (sg) {
         a.Length = sizeof a;
         a.PortNumber = (ULONG)id.host_no;
         a.PathId = (ULONG)id.channel;
         a.TargetId = (ULONG)id.scsi_id;
         a.Lun = (uint32_t)id.lun;
-        if (g_PfWideLuns || id.lun < 0) {
-            SCSI_ADDRESS whole;
-            if (!QelVRXPR_ReadSysfsAddress(st, &whole)) return 0;
-            // Both answer for the device the descriptor holds; a difference
-            // means the entry is not that device's.
-            if (whole.PortNumber != a.PortNumber || whole.PathId != a.PathId ||
-                whole.TargetId != a.TargetId || (uint32_t)whole.Lun != (uint32_t)a.Lun)
-                return QelVRXPR_FailWith(PF_ERROR_DEV_NOT_EXIST);
-            a.Lun = whole.Lun;
-        }
+        const uint64_t hctl[4] = {a.PortNumber, a.PathId, a.TargetId, a.Lun};
+        whole = !g_PfWideLuns && id.lun >= 0 && QelVRXPR_KeptDeviceLives(hctl);
+    }
+    if (!whole) {
+        struct stat st;
+        if (fstat(ph->Fd, &st) != 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+        if (!S_ISCHR(st.st_mode)) return QelVRXPR_FailWith(PF_ERROR_INVALID_FUNCTION);
+        SCSI_ADDRESS entry;
+        if (!QelVRXPR_ReadSysfsAddress(st, &entry)) return 0;
+        // Both answer for the device the descriptor holds; a difference
+        // means the entry is not that device's.
+        if (sg && (entry.PortNumber != a.PortNumber || entry.PathId != a.PathId ||
+                   entry.TargetId != a.TargetId || (uint32_t)entry.Lun != (uint32_t)a.Lun))
+            return QelVRXPR_FailWith(PF_ERROR_DEV_NOT_EXIST);
+        a = entry;
     }
     ph->HasAddress = true;
     ph->Hctl[0] = a.PortNumber;

@@ -3,6 +3,8 @@
 #define VRXPR_PF_LINUX_H
 
 #include <climits>
+#include <scsi/sg.h>
+#include <sys/types.h>
 
 #include "platform/platform.h"
 
@@ -74,12 +76,25 @@ int QelVRXPR_GetAddress(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturne
 int QelVRXPR_PassThrough(const PF_HANDLE* ph, void* in, DWORD inSize, void* out, DWORD outSize,
                          DWORD* pReturned);
 
-// Waits at most timeOutSec for the SCSI device behind the drive to run
-// (state_linux.cpp); false when it does not.
-bool QelVRXPR_WaitDeviceRuns(const PF_HANDLE* ph, ULONG timeOutSec);
+// Waits at most timeOutSec for the SCSI device behind the drive and its
+// host to run (state_linux.cpp); false when they do not.
+bool QelVRXPR_WaitPathRuns(const PF_HANDLE* ph, ULONG timeOutSec);
 // Keeps the state file of the SCSI device H:C:T:L that discovery found,
-// dirFd its sysfs folder, for the look before each command.
+// dirFd its sysfs folder.
 void QelVRXPR_KeepDeviceState(int dirFd, const uint64_t* hctl);
+// True when the state file kept for the device discovery found at hctl
+// still reads: that device is still there.
+bool QelVRXPR_KeptDeviceLives(const uint64_t* hctl);
+
+// The sg driver on a drive descriptor: the system calls themselves in the
+// installed layer (sgdev_linux.cpp); in the test build a stand-in that
+// answers for the made-up root's devices (sgdev_test_linux.cpp). Each
+// returns as the system call does, errno set on failure.
+int QelVRXPR_SgGetScsiId(int fd, struct sg_scsi_id* pId);
+ssize_t QelVRXPR_SgWrite(int fd, const sg_io_hdr_t* pHdr);
+// poll() for an answer to read: 1, 0 when timeoutMs passed, -1.
+int QelVRXPR_SgPoll(int fd, int timeoutMs, short* pRevents);
+ssize_t QelVRXPR_SgRead(int fd, sg_io_hdr_t* pHdr);
 
 // errno as the Windows code the logic expects for it.
 DWORD QelVRXPR_MapErrno(int err);

@@ -1,31 +1,58 @@
-// The pass-through as SG_IO, and each failure as the code Windows reports.
+// The pass-through through the sg driver, and each failure as the code
+// Windows reports. The command is written to the drive once and its answer
+// read when poll() says it is there: a signal that stops the process (a
+// debugger, a tracer, SIGSTOP) only restarts the wait, where SG_IO would
+// send the command again. The drive is open with O_NONBLOCK, so neither the
+// open nor the write waits in the kernel for a host in error recovery.
 #include "platform/linux/pf_linux.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <scsi/sg.h>
-#include <sys/ioctl.h>
+#include <ctime>
+#include <poll.h>
 
 namespace {
 
-// SG_IO with the stop signals held back: a stop while it waits would end
-// the wait and, at the continue, restart the ioctl, sending the command a
-// second time. (SIGSTOP cannot be held back.)
-int QelVRXPR_SendSgIo(int fd, sg_io_hdr_t* pHdr)
+#define PF_OP_PR_IN 0x5E
+// The block layer rounds a request's time-out up to the next whole second
+// before its timer runs, so the kernel's own answer to a command that timed
+// out can come a second late; as much again for the completion to reach
+// the process on a loaded machine.
+#define PF_ANSWER_MARGIN_MS 2000LL
+#define PF_MS_PER_SEC 1000LL
+
+long long QelVRXPR_NowMs()
 {
-    sigset_t stops, old;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGTSTP);
-    sigaddset(&stops, SIGTTIN);
-    sigaddset(&stops, SIGTTOU);
-    sigprocmask(SIG_BLOCK, &stops, &old);
-    int rc = ioctl(fd, SG_IO, pHdr);
-    int err = errno;
-    sigprocmask(SIG_SETMASK, &old, nullptr);
-    errno = err;
-    return rc;
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * PF_MS_PER_SEC + ts.tv_nsec / 1000000;
+}
+
+// The answer to the one request outstanding on fd, waited for until
+// deadlineMs; 0 once hdr holds it, else the Windows code of the failure.
+// Given up, the request stays with the kernel, which frees it when it ends.
+DWORD QelVRXPR_AwaitAnswer(int fd, sg_io_hdr_t* pHdr, long long deadlineMs)
+{
+    for (;;) {
+        ssize_t n = QelVRXPR_SgRead(fd, pHdr);
+        if (n == (ssize_t)sizeof *pHdr) return 0;
+        if (n >= 0) return PF_ERROR_GEN_FAILURE;
+        if (errno != EAGAIN && errno != EINTR) return QelVRXPR_MapErrno(errno);
+        short revents = 0;
+        int rc;
+        do {
+            long long left = deadlineMs - QelVRXPR_NowMs();
+            if (left <= 0) return PF_ERROR_SEM_TIMEOUT;
+            rc = QelVRXPR_SgPoll(fd, (int)std::min<long long>(left, INT_MAX), &revents);
+        } while (rc == 0 || (rc < 0 && errno == EINTR));
+        if (rc < 0) return QelVRXPR_MapErrno(errno);
+        // The device is being removed: its request ends without an answer.
+        if ((revents & POLLIN) == 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            n = QelVRXPR_SgRead(fd, pHdr);
+            return n == (ssize_t)sizeof *pHdr ? 0 : PF_ERROR_DEV_NOT_EXIST;
+        }
+    }
 }
 
 }  // namespace
@@ -70,8 +97,18 @@ int QelVRXPR_PassThrough(const PF_HANDLE* ph, void* in, DWORD inSize, void* out,
     hdr.mx_sb_len = (unsigned char)senseMax;
     hdr.timeout = req.TimeOutValue > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : req.TimeOutValue * 1000;
 
-    if (!QelVRXPR_WaitDeviceRuns(ph, req.TimeOutValue)) return QelVRXPR_FailWith(PF_ERROR_NOT_READY);
-    if (QelVRXPR_SendSgIo(ph->Fd, &hdr) != 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+    // A late READ KEYS or READ RESERVATION changes nothing on the LU: it
+    // waits out its deadline alone. Anything else waits for its path to
+    // run first, so that it does not reach the LU after the run gave up.
+    if (req.Cdb[0] != PF_OP_PR_IN && !QelVRXPR_WaitPathRuns(ph, req.TimeOutValue))
+        return QelVRXPR_FailWith(PF_ERROR_NOT_READY);
+    ssize_t written = QelVRXPR_SgWrite(ph->Fd, &hdr);
+    if (written < 0) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+    if (written != (ssize_t)sizeof hdr) return QelVRXPR_FailWith(PF_ERROR_GEN_FAILURE);
+    long long deadline = QelVRXPR_NowMs() + (long long)req.TimeOutValue * PF_MS_PER_SEC +
+                         PF_ANSWER_MARGIN_MS;
+    DWORD lost = QelVRXPR_AwaitAnswer(ph->Fd, &hdr, deadline);
+    if (lost != 0) return QelVRXPR_FailWith(lost);
     DWORD failure = QelVRXPR_MapSgResult(hdr.status, hdr.host_status, hdr.driver_status);
 
     SCSI_PASS_THROUGH_DIRECT* res = reinterpret_cast<SCSI_PASS_THROUGH_DIRECT*>(blk);

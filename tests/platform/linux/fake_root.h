@@ -1,7 +1,7 @@
 // A made-up /sys, /dev and /lib/modules for the Linux layer's test build
 // (vrxpr-linux-test, VRXPR_TEST_ROOT), shared by the tests that run it.
-#ifndef VRXPR_TEST_LINUX_ROOT_H
-#define VRXPR_TEST_LINUX_ROOT_H
+#ifndef VRXPR_TEST_LINUX_FAKE_ROOT_H
+#define VRXPR_TEST_LINUX_FAKE_ROOT_H
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
-// The native build's language and output character set, from the locale
-// variables, checked on the bytes vrxpr writes.
+// The native build's output: language and character set from the locale
+// variables, checked on the bytes vrxpr writes, and the exit code kept when
+// the output has no reader.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fake_root.h"
 #include "run.h"
 #include "texts.h"
 
@@ -102,6 +104,37 @@ TEST(LinuxLanguage, EnglishEchoKeepsTheArgumentsOwnBytes)
     RunResult r = RunWithLocale({{"LANG", "en_US.UTF-8"}}, {"-\xc3\xa9"});
     EXPECT_EQ(r.out, "ROVT10646-W A parameter is invalid. parameter = -\xc3\xa9\n");
     EXPECT_EQ(r.code, 2);
+}
+
+TEST(LinuxOutput, ReaderGoneBeforeTheFirstByteLeavesTheExitCode)
+{
+    // SIGPIPE at its default action, as a shell starts the utility.
+    FAKE_ROOT none = MakeRoot();
+    FAKE_ROOT unmapped = MakeRoot();
+    AddHost(unmapped, 2);
+    AddDevice(unmapped, "2:0:1:44", "ZORBELT", "TQ44");
+    FAKE_ROOT guarded = MakeRoot();
+    fs::create_directories(guarded.Dir + "/sys/module/vrxfdrv");
+    struct {
+        const FAKE_ROOT& Root;
+        const char* Option;
+        int Code;
+    } const rows[] = {
+        {none, "-d", 0}, {none, "-c", 0}, {none, "-h", 0},
+        {unmapped, "-d", 3}, {guarded, "-d", 2}, {none, "-x", 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.Option) + " " + row.Root.Dir);
+        RunOptions opt;
+        opt.unsetEnv = {"LC_ALL", "LC_MESSAGES", "LANG"};
+        opt.env = {{"VRXPR_TEST_ROOT", row.Root.Dir}};
+        opt.defaultSigpipe = true;
+        opt.outputClosed = true;
+        RunResult res = RunProgram(LinuxTestExe(), {row.Option}, opt);
+        EXPECT_EQ(res.signal, 0);
+        EXPECT_EQ(res.code, row.Code);
+        EXPECT_EQ(res.err, "");
+    }
 }
 
 }  // namespace
