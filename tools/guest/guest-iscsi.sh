@@ -293,6 +293,8 @@ take_run c
 LIST1=$(listing "0 ---------------- None" "1 ---------------- None" "0 ---------------- None")
 { echo "$LIST1"; printf "$M8"; m9 1; printf "$M10"; m14 0 0x15 $(lu $HX 2) 12; } > /tmp/expected
 check_run "recovery: -c ends with message 14 for INQUIRY, Error Code 0x15" /tmp/expected 3
-late=
-for l in 1 2 3; do late="$late$(sent $HX $l)$(taken $mark $l '5e 5f')"; done
-check_value "recovery: nothing from vrxpr reached the LUs once tgtd ran again" "" "$late"
+# -d's first command goes to LUN 1, -c's to LUN 2; LUN 3 gets neither.
+check_value "recovery: nothing from -d reached LUN 1 once tgtd ran again" "" \
+    "$(sent $HX 1)$(taken $mark 1 '5e 5f')"
+check_value "recovery: nothing from -c reached LUNs 2 and 3 once tgtd ran again" "" \
+    "$(sent $HX 2)$(taken $mark 2 '5e 5f')$(sent $HX 3)$(taken $mark 3 '5e 5f')"
