@@ -227,22 +227,27 @@ run_vrxpr '' -d
 check_run "no PR IN support: -d stops after 16 CHECK CONDITIONs with message 14" /tmp/expected 3
 run_vrxpr '' -c
 check_run "no PR IN support: -c stops after 16 CHECK CONDITIONs with message 14" /tmp/expected 3
-# A device that is not running gets no command: the run waits the command's
-# 2-second time-out for it, then ends with ERROR_NOT_READY.
+# A device that is not running gets no command that waits for its path: the
+# run waits the command's 2-second time-out for it, then ends with
+# ERROR_NOT_READY. READ KEYS goes out at once, and the kernel refuses it for
+# an offline device (DID_NO_CONNECT).
 echo offline > $DD/state
-m14 0 0x15 $LUD > /tmp/expected
+m14 0 0x37 $LUD > /tmp/expected
 t0=$(now_cs)
 run_vrxpr '' -d
 t1=$(now_cs)
 echo "offline LU: -d ended after $(( (t1 - t0) * 10 )) ms"
-check_run "offline LU: -d ends with message 14, Error Code 0x15" /tmp/expected 3
+check_run "offline LU: -d's READ KEYS is refused, Error Code 0x37" /tmp/expected 3
 # -c reads the LU's identity first.
 m14 0 0x15 $LUD 12 > /tmp/expected
+t0=$(now_cs)
 run_vrxpr '' -c
+t1=$(now_cs)
+echo "offline LU: -c ended after $(( (t1 - t0) * 10 )) ms"
 check_run "offline LU: -c ends with message 14 for INQUIRY, Error Code 0x15" /tmp/expected 3
 # Running again while the run waits (asleep between two looks at the
-# state): the command goes out, and the LU answers as before.
-vrxpr -d >/tmp/out 2>/tmp/err &
+# state): the identity read goes out, and the LU answers READ KEYS as before.
+vrxpr -c >/tmp/out 2>/tmp/err </dev/null &
 pid=$!
 i=0
 until case "$(cat /proc/$pid/syscall 2>/dev/null)" in 230\ *|35\ *) true ;; *) false ;; esac; do
@@ -253,9 +258,9 @@ echo running > $DD/state
 wait $pid
 echo $? > /tmp/rc
 m14 2 0 $LUD > /tmp/expected
-check_run "offline LU running again within the wait: -d sends READ KEYS after all" /tmp/expected 3
+check_run "offline LU running again within the wait: -c reads the identity after all" /tmp/expected 3
 echo offline > $DD/state
-m14 0 0x15 $LUD > /tmp/expected
+m14 0 0x37 $LUD > /tmp/expected
 
 # The same failure with a standard descriptor closed at start: the closed
 # one is held by /dev/null, so the drive (open while message 14 is written)
@@ -264,7 +269,7 @@ for k in 0 1 2; do
     strace -qq -e trace=openat,write -o /tmp/trace sh -c "exec vrxpr -d $k>&-" \
         >/tmp/out 2>/tmp/err
     echo $? > /tmp/rc
-    if [ $k = 1 ]; then : > /tmp/expected; else m14 0 0x15 $LUD > /tmp/expected; fi
+    if [ $k = 1 ]; then : > /tmp/expected; else m14 0 0x37 $LUD > /tmp/expected; fi
     check_run "descriptor $k closed: output and exit code" /tmp/expected 3
     ok=1
     # strace pads short calls before " = ".

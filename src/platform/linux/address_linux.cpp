@@ -89,7 +89,8 @@ int QelVRXPR_GetAddress(PF_HANDLE* ph, void* out, DWORD outSize, DWORD* pReturne
     struct sg_scsi_id id;
     std::memset(&id, 0, sizeof id);
     bool sg = QelVRXPR_SgGetScsiId(ph->Fd, &id) == 0;
-    if (!sg && errno != ENOTTY && errno != EINVAL) return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
+    if (!sg && errno != ENOTTY && errno != EINVAL)
+        return QelVRXPR_FailWith(QelVRXPR_MapErrno(errno));
     bool whole = false;
     if (sg) {
         a.Length = sizeof a;

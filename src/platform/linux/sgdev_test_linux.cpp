@@ -145,8 +145,9 @@ bool QelVRXPR_FakeReadAnswer(const char* name, PF_FAKE_ANSWER* a)
         if (key == "sense") a->SenseLen = QelVRXPR_FakeHex(v, a->Sense, sizeof a->Sense);
         if (key == "data") a->DataLen = QelVRXPR_FakeHex(v, a->Data, sizeof a->Data);
         if (key == "after")
-            a->ReadyMs = std::strncmp(v, "never", 5) == 0 ? PF_FAKE_NEVER
-                                                          : a->ReadyMs + std::strtoll(v, nullptr, 0);
+            a->ReadyMs = std::strncmp(v, "never", 5) == 0
+                             ? PF_FAKE_NEVER
+                             : a->ReadyMs + std::strtoll(v, nullptr, 0);
         p = v + std::strcspn(v, " \n");
     }
     return true;
@@ -239,9 +240,8 @@ ssize_t QelVRXPR_SgRead(int fd, sg_io_hdr_t* pHdr)
     if (sense != 0) std::memcpy(h.sbp, a->Sense, sense);
     h.sb_len_wr = (unsigned char)sense;
     if (h.dxfer_direction == SG_DXFER_FROM_DEV) {
-        size_t moved = a->Resid > 0 && (unsigned)a->Resid < h.dxfer_len ? h.dxfer_len - (unsigned)a->Resid
-                       : a->Resid > 0                                   ? 0
-                                                                        : h.dxfer_len;
+        size_t moved = h.dxfer_len;
+        if (a->Resid > 0) moved = (unsigned)a->Resid < moved ? moved - (unsigned)a->Resid : 0;
         if (moved > a->DataLen) moved = a->DataLen;
         if (moved != 0) std::memcpy(h.dxferp, a->Data, moved);
     }

@@ -75,9 +75,9 @@ void QelVRXPR_ChkStateRoot()
     g_PfStateSorted = 0;
 }
 
-bool QelVRXPR_HctlLess(const uint64_t* a, const uint64_t* b)
+bool QelVRXPR_StateFileLess(const PF_STATE_FILE& a, const PF_STATE_FILE& b)
 {
-    return std::lexicographical_compare(a, a + 4, b, b + 4);
+    return std::lexicographical_compare(a.Hctl, a.Hctl + 4, b.Hctl, b.Hctl + 4);
 }
 
 PF_DEVICE_STATE QelVRXPR_ParseState(int fd)
@@ -97,9 +97,7 @@ PF_STATE_FILE* QelVRXPR_FindStateFile(const uint64_t* hctl)
 {
     if (g_PfStateSorted != g_PfStateCount) {
         PF_STATE_FILE* files = g_PfStateFiles;
-        std::stable_sort(files, files + g_PfStateCount, [](const PF_STATE_FILE& a, const PF_STATE_FILE& b) {
-            return QelVRXPR_HctlLess(a.Hctl, b.Hctl);
-        });
+        std::stable_sort(files, files + g_PfStateCount, QelVRXPR_StateFileLess);
         size_t kept = 0;
         for (size_t i = 0; i < g_PfStateCount; ++i) {
             if (i + 1 < g_PfStateCount &&
@@ -111,10 +109,11 @@ PF_STATE_FILE* QelVRXPR_FindStateFile(const uint64_t* hctl)
         }
         g_PfStateCount = g_PfStateSorted = kept;
     }
+    PF_STATE_FILE key;
+    std::memcpy(key.Hctl, hctl, sizeof key.Hctl);
+    key.Fd = -1;
     PF_STATE_FILE* end = g_PfStateFiles + g_PfStateCount;
-    PF_STATE_FILE* at = std::lower_bound(g_PfStateFiles, end, hctl, [](const PF_STATE_FILE& f, const uint64_t* key) {
-        return QelVRXPR_HctlLess(f.Hctl, key);
-    });
+    PF_STATE_FILE* at = std::lower_bound(g_PfStateFiles, end, key, QelVRXPR_StateFileLess);
     if (at == end || std::memcmp(at->Hctl, hctl, sizeof at->Hctl) != 0) return nullptr;
     return at;
 }

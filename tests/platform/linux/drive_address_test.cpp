@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include "platform/platform.h"
+#include "platform/linux/pf_linux.h"
 #include "run.h"
 
 namespace {
@@ -85,6 +87,31 @@ TEST(LinuxDriveAddress, EveryOpenAnswersForTheDeviceItReachesNow)
         SetEntry(r, "/dev/null", row.Entry);
         EXPECT_EQ(Address(), row.Address) << row.Entry;
     }
+}
+
+TEST(LinuxDriveAddress, StateFilesKeptUnderAnotherRootSayNothingOfThisOne)
+{
+    // Under the first root device 2:0:1:44's state file is kept, as
+    // discovery keeps it. Under the second, sg0 reaches 2:0:1:4294967340,
+    // whose LUN is 44 in its low 32 bits: the first root's file still
+    // reads, and only the moved root tells that it is not this device's.
+    ROOT first = NewRoot();
+    std::string dev = first.Dir + "/sys/devices/platform/host0/target0:0:1/2:0:1:44";
+    fs::create_directories(dev);
+    WriteFile(dev + "/state", "running\n");
+    int dir = open(dev.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(dir, 0);
+    const uint64_t hctl[4] = {2, 0, 1, 44};
+    QelVRXPR_KeepDeviceState(dir, hctl);
+    close(dir);
+    SetNode(first, "/dev/null");
+    SetEntry(first, "/dev/null", "2:0:1:44");
+    EXPECT_EQ(Address(), "2:0:1:44");
+
+    ROOT second = NewRoot();
+    SetNode(second, "/dev/null");
+    SetEntry(second, "/dev/null", "2:0:1:4294967340");
+    EXPECT_EQ(Address(), "2:0:1:4294967340");
 }
 
 }  // namespace
