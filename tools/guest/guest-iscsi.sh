@@ -16,8 +16,7 @@ ip link set lo up
 echo 'root:x:0:0:root:/:/bin/sh' > /etc/passwd
 echo 'root:x:0:' > /etc/group
 mkdir -p /var/run/tgtd /etc/iscsi /run/lock/iscsi /var/lock
-# With -d every command tgtd takes goes to the log, a PERSISTENT RESERVE
-# one with its whole CDB.
+# With -d tgtd logs each command it takes, with its operation code and LUN.
 tgtd -f -d 1 > $LOG 2>&1 &
 TGTD=$!
 i=0
@@ -35,8 +34,9 @@ done
 tgtadm --lld iscsi --mode target --op bind --tid 1 -I ALL
 hold 3261 3260 /tmp/arm /tmp/held &
 
-# NOP-Outs off: a stopped tgtd then leaves the connection up, and the
-# time-outs of the error handler's steps are what the notes measured.
+# NOP-Outs off: a stopped tgtd then leaves the connection up; with these
+# time-outs for the error handler's steps a host stays in recovery, its
+# devices running, for about 20 s.
 cat > /etc/iscsi/iscsid.conf <<'EOF'
 node.startup = manual
 node.conn[0].timeo.noop_out_interval = 0
