@@ -90,6 +90,9 @@ TEST(LinuxPathState, ACommandWaitsForItsPathOrItsAnswerAndIsSentOnce)
         int Code;
         std::string Sent;
         double MinSec;             // the wait the run must have made
+        // The kept state file reads nothing, and the state found anew
+        // through the drive's device number is this one.
+        std::string Refound = "";
     } const rows[] = {
         // -c reads the LU's identity first: nothing goes out on a path
         // that does not run.
@@ -99,6 +102,7 @@ TEST(LinuxPathState, ACommandWaitsForItsPathOrItsAnswerAndIsSentOnce)
         {"running", "recovery", "-c", "", "", "", false, M14("0x12", "0x15"), 3, "", 2.0},
         {"running", "cancel/recovery", "-c", "", "", "", false, M14("0x12", "0x15"), 3, "", 2.0},
         {"running", "deleted", "-c", "", "", "", false, M14("0x12", "0x15"), 3, "", 2.0},
+        {"", "", "-c", "", "", "", false, M14("0x12", "0x15"), 3, "", 2.0, "blocked"},
         // Running again within the wait: the command goes out, once.
         {"blocked", "running", "-c", "", sleeping, again, false, M14("0x12", "0x1f"), 3, kInquiry, 0},
         {"running", "recovery", "-c", "", sleeping, again, true, M14("0x12", "0x1f"), 3, kInquiry, 0},
@@ -122,6 +126,14 @@ TEST(LinuxPathState, ACommandWaitsForItsPathOrItsAnswerAndIsSentOnce)
         AddDevice(r, "2:0:1:44", "ZORBELT", "TQ44");
         AddDrive(r, 0, "/dev/null", "2:0:1:44");
         std::string state = SetDeviceState(r, 0, "2:0:1:44", row.Device);
+        if (!row.Refound.empty()) {
+            WriteFile(state, "");
+            std::string node = r.Dir + "/sys/devices/platform/host0/target0:0:1/2:0:1:44/scsi_generic/sg0";
+            fs::remove(node + "/device");
+            fs::create_symlink("../../../elsewhere", node + "/device");
+            fs::create_directories(r.Dir + "/sys/devices/platform/host0/target0:0:1/elsewhere");
+            WriteFile(r.Dir + "/sys/devices/platform/host0/target0:0:1/elsewhere/state", row.Refound + "\n");
+        }
         if (!row.Host.empty()) WriteFile(r.Dir + "/sys/class/scsi_host/host2/state", row.Host + "\n");
         if (!row.Answer.empty()) SetAnswer(r, "2:0:1:44", row.Answer);
         std::string againFile = row.AgainHost ? r.Dir + "/sys/class/scsi_host/host2/state" : state;
