@@ -44,13 +44,19 @@ if [ ! -f "$cache/kernel.release" ]; then
     echo "$kver" > "$cache/kernel.release"
 fi
 
-# strace came later: a cache without it is fetched again.
-if [ ! -f "$cache/userland.done" ] || [ ! -x "$cache/userland/usr/bin/strace" ]; then
+# strace and the iSCSI target and initiator came later: a cache without
+# them is fetched again.
+if [ ! -f "$cache/userland.done" ] || [ ! -x "$cache/userland/usr/bin/strace" ] ||
+    [ ! -x "$cache/userland/usr/sbin/tgtd" ]; then
     ensure_lists
     libpkg=$(sgutils_lib_pkg)
     rm -rf "$cache/userland"
     mkdir -p "$cache/userland"
-    for pkg in busybox-static sg3-utils "$libpkg" kmod libkmod2 strace libunwind8; do
+    # tgt and open-iscsi with the libraries their programs load; the
+    # host may lack them.
+    for pkg in busybox-static sg3-utils "$libpkg" kmod libkmod2 strace libunwind8 \
+        tgt libaio1 libibverbs1 librdmacm1 libnl-3-200 libnl-route-3-200 \
+        open-iscsi libisns0 libopeniscsiusr; do
         fetch "$pkg"
         dpkg-deb -x "$cache/debs/${pkg}_"*.deb "$cache/userland"
     done

@@ -104,6 +104,17 @@ now_cs() {
     echo "${up%.*}${up#*.}"
 }
 
+# Waits until process $1 blocks reading its standard input.
+wait_for_prompt() {
+    local i s
+    for i in $(seq 1 300); do
+        read -r s < /proc/$1/syscall 2>/dev/null
+        case $s in "0 0x0 "*) return 0 ;; esac
+        sleep 0.1
+    done
+    return 1
+}
+
 # ---- many LUs -------------------------------------------------------------
 # A host's LUs beyond MANY_PER_TARGET go to a second target (TPG) of the
 # same SCSI host; the bench also lays them all on one target (LUNs 0 to N-1).
@@ -201,6 +212,9 @@ define_messages() {
 }
 m9() { printf 'ROVT10656-I The persistent reservation information of PathID = %s will be cleared. Is this OK? [y/n]:' "$1"; }
 m11() { printf "ROVT10658-I The persistent reservation information of PathID = %s was cleared.$MSG_EOL" "$1"; }
+m14() {  # status error LU [code]
+    printf "ROVT10661-E The SCSI command failed. SCSI Code=0x%s, Service Action = 0x0, Status Code = 0x%x, Error Code = 0x%x, LU = %s$MSG_EOL" "${4:-5e}" "$1" "$2" "$3"
+}
 m20() { printf "ROVT10667-C An attempt to the get physical drive number failed. LU = %s$MSG_EOL" "$1"; }
 m24() { printf "ROVT10670-E The persistent reservation information of PathID = %s changed after it was listed. Nothing was cleared. Run the utility again to see the LU as it is now.$MSG_EOL" "$1"; }
 

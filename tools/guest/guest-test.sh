@@ -79,17 +79,6 @@ run_vrxpr() {
     echo $? >/tmp/rc
 }
 
-# Waits until process $1 blocks reading its standard input.
-wait_for_prompt() {
-    local i s
-    for i in $(seq 1 300); do
-        read -r s < /proc/$1/syscall 2>/dev/null
-        case $s in "0 0x0 "*) return 0 ;; esac
-        sleep 0.1
-    done
-    return 1
-}
-
 # ---- display: the exact listing, and nothing but PR IN reaches the LUs ----
 LIST0=$(listing "1 A0A0000000000001 WriteExclusiveRegistrantOnly" \
     "2 B0B0000000000002 ExclusiveAccessRegistrantOnly" "1 ---------------- None")
@@ -233,9 +222,6 @@ while [ $i -lt 100 ] && ! [ -c "/dev/$(ls $DD/scsi_generic 2>/dev/null)" ]; do
 done
 [ $i -lt 100 ] || report_fail "setup: scsi_debug LU on host '$HD' has no sg device"
 LUD=$(printf '%04X.0000.0000000000000000.0000' $HD)
-m14() {  # status error LU [code]
-    printf "ROVT10661-E The SCSI command failed. SCSI Code=0x%s, Service Action = 0x0, Status Code = 0x%x, Error Code = 0x%x, LU = %s$MSG_EOL" "${4:-5e}" "$1" "$2" "$3"
-}
 states $YA $YB $YC $YU > /tmp/before
 m14 2 0 $LUD > /tmp/expected
 run_vrxpr '' -d

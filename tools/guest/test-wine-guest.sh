@@ -123,6 +123,5 @@ kill $vfs 2>/dev/null
 wait $vfs 2>/dev/null
 rm -f "$sock"
 
-skips=()
-[ -z "$WINE32_SKIP" ] || skips+=("i686 runs under Wine in the guest: wine32:i386 cannot be installed: $WINE32_SKIP")
-guest_console_report "$log" wineguest "${skips[@]}"
+[ -z "$WINE32_SKIP" ] || GUEST_SKIPS+=("i686 runs under Wine in the guest: wine32:i386 cannot be installed: $WINE32_SKIP")
+guest_console_report wineguest "$log"
