@@ -190,7 +190,9 @@ held_check() {  # op sa how name
     held_clear $1 $2 $3
     shift 3
     check_run "$*: -c ends with messages 11 and 0" /tmp/expected 0
-    check_value "$*: LUN 1 got REGISTER and CLEAR once each" "5f/00 5f/03 | 5f 5f " \
+    # After the answer: the re-read (READ KEYS, READ RESERVATION), then
+    # REGISTER and CLEAR.
+    check_value "$*: LUN 1 got the re-read, REGISTER and CLEAR once each" "5e/00 5e/01 5f/00 5f/03 | 5f 5f " \
         "$(sent $HX 1 | sed 's,12/83 ,,g')| $(taken $mark 1 5f)"
     check_cleared "$*: no keys and no reservation left" $Y1
 }
